@@ -1,0 +1,152 @@
+#include "image.h"
+
+#include "threshold_matrix.h"
+
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace vexo::filter {
+
+Pixels allocatePixels(std::size_t bytes)
+{
+    return Pixels(new (std::nothrow) std::uint8_t[bytes == 0 ? 1 : bytes]);
+}
+
+namespace {
+
+// Where one output column (or row) samples the source, computed once per
+// page so the pixel loop has no divisions.
+struct Tap {
+    int lo = 0;         // floor(f)
+    int hi = 0;         // ceil(f)
+    double wLo = 0;     // hi - f
+    double wHi = 0;     // f - lo
+    bool exact = true;  // lo == hi
+    bool hiInside = true;
+};
+
+std::vector<Tap> taps(int count, int limit, double ratio)
+{
+    std::vector<Tap> out(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        double f = i / ratio;
+        Tap& t = out[static_cast<std::size_t>(i)];
+        t.lo = static_cast<int>(std::floor(f));
+        t.hi = static_cast<int>(std::ceil(f));
+        t.wLo = t.hi - f;
+        t.wHi = f - t.lo;
+        t.exact = t.lo == t.hi;
+        t.hiInside = t.hi < limit;
+    }
+    return out;
+}
+
+}  // namespace
+
+GrayPage zoomGrayPage(GrayPage src, double ratio)
+{
+    if (ratio == 1.0)
+        return src;  // byte-identical; no need for a copy
+
+    GrayPage dst{src.width, src.height, allocatePixels(src.size())};
+    if (!dst.pixels)
+        return GrayPage{src.width, src.height, nullptr};
+    std::memset(dst.pixels.get(), 255, dst.size());
+
+    const int width = src.width, height = src.height;
+    const int outW = std::min(static_cast<int>(width * ratio), width);
+    const int outH = std::min(static_cast<int>(height * ratio), height);
+    if (outW <= 0 || outH <= 0)
+        return dst;
+
+    const std::vector<Tap> cols = taps(outW, width, ratio);
+    const std::vector<Tap> rows = taps(outH, height, ratio);
+    const std::vector<std::uint8_t> blackLine(static_cast<std::size_t>(width), 0);  // outside counts as 0
+    const std::uint8_t* s = src.pixels.get();
+
+    for (int r = 0; r < outH; ++r) {
+        const Tap& ty = rows[static_cast<std::size_t>(r)];
+        const std::uint8_t* row0 = s + static_cast<std::size_t>(ty.lo) * width;
+        const std::uint8_t* row1 = ty.hiInside ? s + static_cast<std::size_t>(ty.hi) * width : blackLine.data();
+        std::uint8_t* d = dst.pixels.get() + static_cast<std::size_t>(r) * width;
+        for (int c = 0; c < outW; ++c) {
+            const Tap& tx = cols[static_cast<std::size_t>(c)];
+            const double p00 = row0[tx.lo];
+            if (tx.exact && ty.exact) {
+                d[c] = row0[tx.lo];
+                continue;
+            }
+            const double p01 = tx.hiInside ? row0[tx.hi] : 0.0;
+            const double p10 = row1[tx.lo];
+            double value;
+            if (tx.exact)
+                value = ty.wLo * p00 + ty.wHi * p10;
+            else if (ty.exact)
+                value = tx.wLo * p00 + tx.wHi * p01;
+            else {
+                const double p11 = tx.hiInside ? row1[tx.hi] : 0.0;
+                value = ty.wLo * (tx.wLo * p00 + tx.wHi * p01) + ty.wHi * (tx.wLo * p10 + tx.wHi * p11);
+            }
+            d[c] = static_cast<std::uint8_t>(value);
+        }
+    }
+    return dst;
+}
+
+namespace {
+
+// The 4 x 4 matrix repeated over 128 x 128, so every level indexes the same way.
+Matrix128 tiled4x4()
+{
+    Matrix128 m{};
+    for (int y = 0; y < ClusterHeight; ++y)
+        for (int x = 0; x < ClusterWidth; ++x)
+            m[y * ClusterWidth + x] = kDither4x4[(y % 4) * 4 + x % 4];
+    return m;
+}
+
+}  // namespace
+
+PackedPage halftone(GrayPage src, int level)
+{
+    PackedPage out{src.width, src.height, nullptr};
+    const std::size_t stride = out.stride();
+    out.bits = allocatePixels(stride * static_cast<std::size_t>(src.height));
+    if (!out.bits)
+        return out;
+
+    Matrix128 matrix;
+    if (level >= 1 && level <= 4)
+        matrix = curvedMatrix(darknessGamma(level));
+    else if (level == 5)
+        matrix = FINE_TAry_128();
+    else
+        matrix = tiled4x4();
+
+    const int width = src.width;
+    const int wholeBytes = width / 8;
+    for (int y = 0; y < src.height; ++y) {
+        const std::uint8_t* s = src.pixels.get() + static_cast<std::size_t>(y) * width;
+        const std::uint8_t* m = matrix.data() + (y % ClusterHeight) * ClusterWidth;
+        std::uint8_t* d = out.bits.get() + static_cast<std::size_t>(y) * stride;
+        for (int b = 0; b < wholeBytes; ++b) {
+            const std::uint8_t* px = s + b * 8;
+            const std::uint8_t* t = m + (b * 8) % ClusterWidth;  // never crosses the matrix row
+            unsigned byte = 0;
+            for (int k = 0; k < 8; ++k)
+                byte = (byte << 1) | static_cast<unsigned>(px[k] <= t[k]);
+            d[b] = static_cast<std::uint8_t>(byte);
+        }
+        if (width % 8) {
+            unsigned byte = 0;
+            for (int x = wholeBytes * 8; x < width; ++x)
+                byte |= static_cast<unsigned>(s[x] <= m[x % ClusterWidth]) << (7 - x % 8);
+            d[wholeBytes] = static_cast<std::uint8_t>(byte);
+        }
+    }
+    return out;
+}
+
+}  // namespace vexo::filter

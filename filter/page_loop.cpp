@@ -1,0 +1,199 @@
+#include "page_loop.h"
+
+#include "cancel.h"
+#include "image.h"
+#include "jbig_page.h"
+#include "job_stream.h"
+#include "messages.h"
+#include "raster_input.h"
+#include "spool.h"
+#include "termination.h"
+#include "threshold_matrix.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace vexo::filter {
+namespace {
+
+enum class PageResult { Sent, Failed, Cancelled };
+
+void reportError(FilterJob& job, const std::string& what)
+{
+    logLine(job, "ERROR:[Wren] page %d: %s\n", job.page, what.c_str());
+}
+
+// Encodes a page under its temporary name, then gives it its final name, so
+// a half-written file is never sent.
+bool encodePage(FilterJob& job, const PackedPage& packed)
+{
+    std::string temp = spoolName(job.spoolDir, job.JobIdChar, kTempSuffix, job.page);
+    std::string final = spoolName(job.spoolDir, job.JobIdChar, kFinalSuffix, job.page);
+    int rounded = (packed.width + 7) / 8 * 8;
+    bool written = bmp_to_jbg(temp, packed.bits.get(), rounded, packed.height) == 1;
+    if (written && std::rename(temp.c_str(), final.c_str()) == 0) {
+        logLine(job, "DEBUG:[Wren]-----rename ok endName==%s\n", final.c_str());
+        return true;
+    }
+    logLine(job, "DEBUG:[Wren]-----rename error!!!!!!!!!!!!\n");
+    removeSpoolFile(temp);  // a temporary file is of no use to anyone later
+    return false;
+}
+
+PageResult convertAndSendPage(FilterJob& job, RasterInput& input)
+{
+    const cups_page_header2_t& header = input.header();
+    const std::size_t pixels = static_cast<std::size_t>(header.cupsWidth) * header.cupsHeight;
+    GrayPage gray{static_cast<int>(header.cupsWidth), static_cast<int>(header.cupsHeight), allocatePixels(pixels)};
+    if (!gray.pixels) {
+        logLine(job, "DEBUG:[Wren] failed to locate temp image memory size=%zu\n", pixels);
+        reportError(job, "not enough memory for the page image");
+        return PageResult::Failed;
+    }
+    job.pageWidth = gray.width;
+    job.pageHeight = gray.height;
+
+    unsigned lines = input.readPage(gray, terminationRequested);
+    if (terminationRequested())
+        return PageResult::Cancelled;
+    if (lines < header.cupsHeight)
+        logLine(job, "DEBUG:[Wren] page %d ended after %u of %u lines; the rest is left white\n", job.page, lines,
+                header.cupsHeight);
+
+    if (job.scaleRatio == 1.0)
+        logLine(job, "DEBUG:[Wren]:scale ratio = %f, and memcpy srcimage  ================================\n",
+                job.scaleRatio);
+    else
+        logLine(job,
+                "DEBUG:[Wren]:scale ratio = %f ,zoom size : dstwidth=%d ,distheight=%d  "
+                "================================\n",
+                job.scaleRatio, static_cast<int>(gray.width * job.scaleRatio),
+                static_cast<int>(gray.height * job.scaleRatio));
+    GrayPage scaled = zoomGrayPage(std::move(gray), job.scaleRatio);
+    if (!scaled.pixels) {
+        logLine(job, "DEBUG:[Wren]:allocate zoom page image memory failed\n");
+        reportError(job, "not enough memory to scale the page");
+        return PageResult::Failed;
+    }
+
+    logLine(job, "DEBUG:[Wren]---curGammaVal=%.2f;\n", static_cast<double>(darknessGamma(job.imageDarkness_type)));
+    PackedPage packed = halftone(std::move(scaled), job.imageDarkness_type);
+    if (job.imageDarkness_type >= 1 && job.imageDarkness_type <= 4)
+        logLine(job, "DEBUG:[Wren]==free=Halftone;\n");
+    if (!packed.bits) {
+        logLine(job, "DEBUG: failed to locate memory for halftone line and dstImage .\n");
+        reportError(job, "not enough memory to halftone the page");
+        return PageResult::Failed;
+    }
+
+    job.pages.push_back({job.pageWidth, job.pageHeight});
+    encodePage(job, packed);
+    packed.bits.reset();
+
+    logLine(job, "完成第%d页的数据转换\n", job.page);
+    say(job, {"INFO:Finished page %d data transformation\n", "INFO:完成第%d页的数据转换\n",
+              "INFO:Complete data conversion on page %d\n"},
+        job.page);
+
+    if (job.page == 1) {
+        sendCmd(job, "Event=StartOfJob;");
+        job.jobStarted = true;
+        sendJobHeader(job);
+    }
+    if (!sendOnePage(job, job.page))
+        return PageResult::Cancelled;
+    ++job.page;
+    return PageResult::Sent;
+}
+
+// Ends a job the spooler stopped: tells the printer, leaves nothing behind.
+int abandonJob(FilterJob& job)
+{
+    say(job, {"INFO:Job Cancelled\n", "INFO:任务已取消\n", "INFO:Job canceled\n"});
+    if (job.jobStarted)
+        sendCmd(job, "CancelJob?");
+    removeSpoolFile(spoolName(job.spoolDir, job.JobIdChar, kTempSuffix, job.page));
+    removeSpoolFiles(job, static_cast<int>(job.pages.size()), "removeOnePage");
+    return 0;
+}
+
+}  // namespace
+
+bool createBlankPage(FilterJob& job, int n)
+{
+    PackedPage blank{job.pageWidth, job.pageHeight, nullptr};
+    const std::size_t bytes = blank.stride() * static_cast<std::size_t>(blank.height);
+    blank.bits = allocatePixels(bytes);
+    if (!blank.bits)
+        return false;
+    std::memset(blank.bits.get(), 0, bytes);
+    std::string name = spoolName(job.spoolDir, job.JobIdChar, kFinalSuffix, n);
+    logLine(job, "DEBUG:[Wren]createBlankPage ----filename===%s ;\n", name.c_str());
+    job.pages.push_back({job.pageWidth, job.pageHeight});
+    return bmp_to_jbg(name, blank.bits.get(), (blank.width + 7) / 8 * 8, blank.height) == 1;
+}
+
+int runJob(FilterJob& job, int rasterFd, Pause pause)
+{
+    if (!waitForConnection(job, pause))
+        return abandonJob(job);
+
+    RasterInput input(rasterFd);
+    bool failed = false;
+    RasterInput::Next next = job.isCanceled ? RasterInput::Next::End : input.nextPage();
+    while (next == RasterInput::Next::Page) {
+        logLine(job, "DEBUG:[Wren] raster image width =%d  height = %d\n", input.header().cupsWidth,
+                input.header().cupsHeight);
+        PageResult result = convertAndSendPage(job, input);
+        if (result == PageResult::Cancelled)
+            return terminationRequested() ? abandonJob(job) : 0;
+        if (result == PageResult::Failed) {
+            failed = true;
+            break;
+        }
+        if (job.isCanceled || terminationRequested())
+            break;
+        next = input.nextPage();
+    }
+    if (terminationRequested())
+        return abandonJob(job);
+    if (next == RasterInput::Next::Malformed) {
+        logLine(job, "ERROR:[Wren] %s\n", input.error().c_str());
+        failed = true;
+    }
+
+    logLine(job, "DEBUG:[Wren] total page number =  %d ========================\n", job.page);
+    logLine(job, "DEBUG: total page number =  %d ========================\n", job.page - 1);
+    const int converted = job.page - 1;
+    if (!failed && job.isDuplex != 0 && converted % 2 == 1) {
+        if (createBlankPage(job, job.page)) {
+            if (!sendOnePage(job, job.page))
+                return terminationRequested() ? abandonJob(job) : 0;
+        } else {
+            reportError(job, "could not make the blank back page");
+            failed = true;
+        }
+    } else {
+        job.page -= 1;
+    }
+
+    if (!failed && job.collate == 1 && job.copies > 1) {
+        logLine(job, "DEBUG:send copy = %d and total copies = %d ========================\n", 2, job.copies);
+        for (int copy = 2; copy <= job.copies; ++copy) {
+            for (int n = 1; n <= job.page; ++n)
+                if (!sendOnePage(job, n))
+                    return terminationRequested() ? abandonJob(job) : 0;
+            if (copy < job.copies)
+                logLine(job, "DEBUG:send copy = %d and total copies = %d ========================\n", copy + 1,
+                        job.copies);
+        }
+    }
+
+    removeSpoolFiles(job, static_cast<int>(job.pages.size()), "removeOnePage");
+    if (job.isCanceled)
+        cancelJob(job);
+    endOfJob(job);
+    return failed ? 1 : 0;
+}
+
+}  // namespace vexo::filter

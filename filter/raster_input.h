@@ -1,0 +1,54 @@
+// CUPS raster on a descriptor, checked page by page and delivered as 8-bit
+// gray whatever gray depth or RGB the upstream filter chose.
+#pragma once
+
+#include "image.h"
+
+#include <cups/raster.h>
+
+#include <string>
+
+namespace vexo::filter {
+
+// Largest page the filter takes on: well beyond a 1200 dpi A3 sheet.
+inline constexpr unsigned kMaxPageSide = 100000;
+inline constexpr unsigned long long kMaxPagePixels = 1ull << 30;
+
+// Why a page header cannot be printed; empty when it can.
+std::string checkPageHeader(const cups_page_header2_t& header);
+
+class RasterInput {
+public:
+    explicit RasterInput(int fd);
+    ~RasterInput();
+    RasterInput(const RasterInput&) = delete;
+    RasterInput& operator=(const RasterInput&) = delete;
+
+    enum class Next { Page, End, Malformed };
+    // Reads the next page header. At End the input finished cleanly; at
+    // Malformed `error()` tells why.
+    Next nextPage();
+    const cups_page_header2_t& header() const { return header_; }
+    const std::string& error() const { return error_; }
+
+    // Reads the page's lines into `page` (sized from the header) as gray.
+    // Returns the number of lines read; lines after a failed read are white.
+    // Stops early, returning what it has, when `stop()` turns true.
+    unsigned readPage(GrayPage& page, bool (*stop)());
+
+private:
+    static ssize_t readInput(void* ctx, unsigned char* buffer, size_t length);
+    void convertLine(const std::uint8_t* in, std::uint8_t* out) const;
+
+    int fd_;
+    cups_raster_t* raster_ = nullptr;
+    cups_page_header2_t header_{};
+    std::string error_;
+    unsigned long long bytesIn_ = 0;
+    bool atEof_ = false;
+    bool opened_ = false;
+    int pagesRead_ = 0;
+    Pixels line_;
+};
+
+}  // namespace vexo::filter
