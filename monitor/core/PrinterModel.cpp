@@ -1,0 +1,277 @@
+#include "PrinterModel.h"
+
+#include "Log.h"
+#include "StatusDecoding.h"
+
+#include <QThread>
+
+Q_LOGGING_CATEGORY(lcMonitor, "vexo.monitor", QtInfoMsg)
+
+PrinterModel::PrinterModel(std::shared_ptr<PrinterTransport> transport, QObject* parent)
+    : PrinterModel(std::move(transport), Options{}, parent)
+{
+}
+
+PrinterModel::PrinterModel(std::shared_ptr<PrinterTransport> transport, Options options, QObject* parent)
+    : QObject(parent),
+      transport_(transport ? std::move(transport) : std::make_shared<PrinterTransport>()),
+      options_(options),
+      timer_(this)
+{
+    timer_.setSingleShot(false);
+    connect(&timer_, &QTimer::timeout, this, &PrinterModel::tick);
+
+    getPrinterList();
+    if (options_.deviceSeries == 1)
+        createWakeUpServer();
+}
+
+PrinterModel::~PrinterModel()
+{
+    // Wait for the exchange under way; whatever it posts dies with this object.
+    io_.shutdown();
+}
+
+void PrinterModel::setPrinterList(const QList<Printer>& list)
+{
+    if (printerList_ == list)
+        return;
+    printerList_ = list;
+    emit printerListChanged();
+}
+
+void PrinterModel::setSelectedPrinter(const Printer& printer)
+{
+    // Even the same printer again starts a new selection: readings still on
+    // their way belong to the old one.
+    ++selectionEpoch_;
+    queriesInFlight_ = 0;
+    if (selectedPrinter_ == printer)
+        return;
+    selectedPrinter_ = printer;
+    emit selectedPrinterChanged();
+}
+
+void PrinterModel::setStatusInfo(const StatusInfo& info)
+{
+    statusInfo_ = info;
+    emit statusInfoChanged();
+}
+
+void PrinterModel::setTimerMode(TimerMode mode)
+{
+    if (timerMode_ == mode)
+        return;
+    timerMode_ = mode;
+    emit timerModeChanged();
+}
+
+void PrinterModel::setShowNoPrinterAlter(bool show)
+{
+    if (showNoPrinterAlter_ == show)
+        return;
+    showNoPrinterAlter_ = show;
+    emit showNoPrinterAlterChanged();
+}
+
+void PrinterModel::setShowRefreshAlter(bool show)
+{
+    if (showRefreshAlter_ == show)
+        return;
+    showRefreshAlter_ = show;
+    emit showRefreshAlterChanged();
+}
+
+void PrinterModel::setIsSearchingPrinter(bool searching)
+{
+    if (isSearchingPrinter_ == searching)
+        return;
+    isSearchingPrinter_ = searching;
+    emit isSearchingPrinterChanged();
+}
+
+void PrinterModel::setIsWakeUp(bool awake)
+{
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, awake] { isWakeUp_ = awake; }, Qt::QueuedConnection);
+        return;
+    }
+    isWakeUp_ = awake;
+}
+
+void PrinterModel::getPrinterList()
+{
+    const quint64 run = ++discoveryRun_;
+    // The list stays empty from the start of a run until its results arrive.
+    setPrinterList({});
+
+    auto transport = transport_;
+    io_.post([this, transport, run] {
+        if (run != discoveryRun_)
+            return;  // a newer run is queued behind this one
+        QList<Printer> found = transport->getPrinterByIOUSB();
+        QList<Printer> foundNet = transport->getPrinterBySNMP();
+        QMetaObject::invokeMethod(
+            this, [this, run, usb = std::move(found), net = std::move(foundNet)] { finishDiscovery(run, usb, net); },
+            Qt::QueuedConnection);
+    });
+}
+
+void PrinterModel::finishDiscovery(quint64 run, const QList<Printer>& usb, const QList<Printer>& net)
+{
+    if (run != discoveryRun_) {
+        qCDebug(lcMonitor) << "discarding superseded discovery run" << run;
+        return;
+    }
+
+    isWakeUp_ = true;
+    setPrinterList(printerList_ + usb + net);
+    qCDebug(lcMonitor).noquote() << "printerlist size = " << printerList_.size();
+
+    if (printerList_.isEmpty()) {
+        setStatusInfo({3, QStringLiteral("没有连接的设备"), QStringLiteral("请刷新打印机列表或检查设备连接状态"), 0, 0});
+        setSelectedPrinter(Printer(QString()));
+        setShowNoPrinterAlter(true);
+    } else {
+        setSelectedPrinter(printerList_.first());
+        updateStatus(selectedPrinter_);
+    }
+
+    // An alert about an empty list still up keeps the refresh alert down.
+    if (!showNoPrinterAlter_)
+        setShowRefreshAlter(true);
+    setIsSearchingPrinter(false);
+}
+
+void PrinterModel::createWakeUpServer() { transport_->createWakeUpServer(*this); }
+
+void PrinterModel::updateStatus(const Printer&)
+{
+    if (!isWakeUp_) {
+        timer_.stop();
+        return;
+    }
+    initStatus();
+    qCDebug(lcMonitor) << "timer status = " << timerModeName(timerMode_);
+    switch (timerMode_) {
+    case TimerMode::running:
+        timer_.stop();
+        startTimer();
+        break;
+    case TimerMode::stopped:
+        startTimer();
+        break;
+    case TimerMode::paused:
+        break;
+    }
+}
+
+void PrinterModel::stopUpdateStatus()
+{
+    if (timerMode_ != TimerMode::running)
+        return;
+    timer_.stop();
+    setTimerMode(TimerMode::stopped);
+}
+
+void PrinterModel::startTimer()
+{
+    qCDebug(lcMonitor) << "timer started";
+    setTimerMode(TimerMode::running);
+    timer_.stop();
+    if (selectedPrinter_.type == QLatin1String("USB"))
+        tickLink_ = Link::USB;
+    else if (selectedPrinter_.type == QLatin1String("Net"))
+        tickLink_ = Link::Net;
+    else
+        return;  // nothing to poll for the placeholder
+    timer_.start(options_.pollIntervalMs);
+}
+
+void PrinterModel::initStatus()
+{
+    if (selectedPrinter_.type == QLatin1String("USB"))
+        getUSBControlRequestInfo();
+    else if (selectedPrinter_.type == QLatin1String("Net"))
+        getSNMPStatus();
+}
+
+void PrinterModel::getSNMPStatus() { queryStatus(Link::Net); }
+
+void PrinterModel::getUSBControlRequestInfo() { queryStatus(Link::USB); }
+
+void PrinterModel::tick()
+{
+    if (!isWakeUp_)
+        return;
+    // A printer that has gone away takes its whole time-out to answer; let
+    // ticks lapse rather than pile up behind it.
+    if (queriesInFlight_ > 0)
+        return;
+    queryStatus(tickLink_);
+}
+
+void PrinterModel::queryStatus(Link link)
+{
+    const quint64 selection = selectionEpoch_;
+    ++queriesInFlight_;
+    auto transport = transport_;
+    io_.post([this, transport, link, selection, printer = selectedPrinter_] {
+        const StatusReading reading = link == Link::USB ? transport->getUSBControlRequestInfo(printer)
+                                                        : transport->getSNMPStatus(printer);
+        QMetaObject::invokeMethod(
+            this, [this, selection, link, reading] { applyReading(selection, link, reading); },
+            Qt::QueuedConnection);
+    });
+}
+
+void PrinterModel::applyReading(quint64 selection, Link link, const StatusReading& reading)
+{
+    if (selection != selectionEpoch_)
+        return;  // asked about a selection the user has since replaced
+    --queriesInFlight_;
+
+    if (!reading.answered) {
+        statusInfo_.level = 3;
+        statusInfo_.message = QStringLiteral("连接断开");
+        statusInfo_.discription = link == Link::USB ? QStringLiteral("请检查设备的连接情况")
+                                                    : QStringLiteral("连接断开，请查看设备的网络连接情况");
+        statusInfo_.code = 4444;
+        emit statusInfoChanged();
+        return;
+    }
+
+    qCDebug(lcMonitor).noquote() << "status code = " << reading.code << " toner = " << reading.toner
+                                 << " haswakeup = " << selectedPrinter_.hasWakeUp;
+    if (reading.code == 2009 && selectedPrinter_.hasWakeUp) {
+        qCDebug(lcMonitor) << "printer sleeps, status queries stop";
+        isWakeUp_ = false;
+    }
+
+    qCDebug(lcMonitor).noquote() << "select printer is " << selectedPrinter_.name
+                                 << " and status code = " << reading.code;
+    const DecodedStatus decoded = decodeStatusInfo(reading.code, selectedPrinter_.name.toStdString());
+    statusInfo_.level = decoded.level;
+    statusInfo_.message = QString::fromStdString(decoded.message);
+    statusInfo_.discription = QString::fromStdString(decoded.discription);
+    statusInfo_.code = reading.code;
+    statusInfo_.toner = reading.toner;
+    emit statusInfoChanged();
+}
+
+void PrinterModel::refresh()
+{
+    setIsSearchingPrinter(true);
+    setSelectedPrinter(Printer(QString()));
+    setStatusInfo({1, QStringLiteral("正在连接"), QString(), 0, 5555});
+    stopUpdateStatus();
+    getPrinterList();
+}
+
+void PrinterModel::clickPrinter(const Printer& printer)
+{
+    setStatusInfo({1, QStringLiteral("connecting"), QString(), 0, 5555});
+    setSelectedPrinter(printer);
+    isWakeUp_ = true;
+    updateStatus(printer);
+}

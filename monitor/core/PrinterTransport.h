@@ -1,0 +1,36 @@
+#pragma once
+
+#include "Printer.h"
+
+#include <QList>
+
+class PrinterModel;
+
+// Outcome of one status exchange with a printer.
+struct StatusReading {
+    bool answered = false;  // false: unplugged, switched off or timed out
+    qint64 code = 0;
+    qint64 toner = 0;       // percent
+};
+
+// Where the printer model's work meets the wire. The defaults find nothing.
+//
+// Discovery and status calls run one at a time on the model's I/O thread,
+// never on the main thread, and may block for their whole time-outs; they
+// must not touch the model. createWakeUpServer runs on the main thread and
+// must return at once.
+class PrinterTransport {
+public:
+    virtual ~PrinterTransport();
+
+    virtual QList<Printer> getPrinterByIOUSB();
+    virtual QList<Printer> getPrinterBySNMP();
+
+    virtual StatusReading getUSBControlRequestInfo(const Printer& printer);
+    virtual StatusReading getSNMPStatus(const Printer& printer);
+
+    // Starts a listener that lives as long as the process. It reaches the
+    // model only through PrinterModel::setIsWakeUp or by posting to the
+    // model's thread.
+    virtual void createWakeUpServer(PrinterModel& model);
+};

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QMetaType>
+#include <QString>
+
+// Decoded state of the selected printer as the status panel shows it.
+struct StatusInfo {
+    qint64 level = 1;     // 1 normal, 2 warning, 3 error
+    QString message;
+    QString discription;  // advice, may be empty
+    qint64 toner = 0;     // percent
+    qint64 code = 0;      // raw code; 5555 connecting, 4444 no answer, 0 no printer
+
+    StatusInfo() = default;
+    StatusInfo(qint64 level, QString message, QString discription, qint64 toner, qint64 code)
+        : level(level), message(std::move(message)), discription(std::move(discription)),
+          toner(toner), code(code)
+    {
+    }
+};
+
+Q_DECLARE_METATYPE(StatusInfo)
