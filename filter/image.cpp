@@ -7,6 +7,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vexo::filter {
 
 Pixels allocatePixels(std::size_t bytes)
@@ -97,6 +101,19 @@ GrayPage zoomGrayPage(GrayPage src, double ratio)
 
 namespace {
 
+constexpr std::array<std::uint8_t, 256> reversedBytes()
+{
+    std::array<std::uint8_t, 256> table{};
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned r = 0;
+        for (unsigned bit = 0; bit < 8; ++bit)
+            r |= ((i >> bit) & 1u) << (7 - bit);
+        table[i] = static_cast<std::uint8_t>(r);
+    }
+    return table;
+}
+[[maybe_unused]] constexpr std::array<std::uint8_t, 256> kReversed = reversedBytes();
+
 // The 4 x 4 matrix repeated over 128 x 128, so every level indexes the same way.
 Matrix128 tiled4x4()
 {
@@ -131,7 +148,19 @@ PackedPage halftone(GrayPage src, int level)
         const std::uint8_t* s = src.pixels.get() + static_cast<std::size_t>(y) * width;
         const std::uint8_t* m = matrix.data() + (y % ClusterHeight) * ClusterWidth;
         std::uint8_t* d = out.bits.get() + static_cast<std::size_t>(y) * stride;
-        for (int b = 0; b < wholeBytes; ++b) {
+        int b = 0;
+#if defined(__SSE2__)
+        // Sixteen pixels per step: p <= t exactly where min(p, t) == p.
+        for (; b + 2 <= wholeBytes; b += 2) {
+            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + b * 8));
+            const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m + (b * 8) % ClusterWidth));
+            const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(p, t), p)));
+            // movemask puts the first pixel in bit 0; the page wants it in bit 7
+            d[b] = kReversed[mask & 0xFF];
+            d[b + 1] = kReversed[mask >> 8];
+        }
+#endif
+        for (; b < wholeBytes; ++b) {
             const std::uint8_t* px = s + b * 8;
             const std::uint8_t* t = m + (b * 8) % ClusterWidth;  // never crosses the matrix row
             unsigned byte = 0;

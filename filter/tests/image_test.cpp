@@ -186,3 +186,19 @@ TEST(ThresholdMatrix, DarknessCurveIsComputedInSinglePrecisionAndClamped)
         ++pos;
     EXPECT_EQ(light[pos], 251);
 }
+
+TEST(Halftone, EveryPixelIsComparedWithItsOwnThresholdAcrossWideRows)
+{
+    // An odd width exercises the wide steps, the byte tail and the bit tail.
+    const int width = 1005, height = 131;
+    auto noise = [](int x, int y) -> std::uint8_t { return static_cast<std::uint8_t>((x * 2654435761u ^ y * 40503u) >> 7); };
+    for (int level : {0, 3, 5}) {
+        PackedPage out = halftone(makePage(width, height, noise), level);
+        Matrix128 m = level == 3 ? curvedMatrix(darknessGamma(3)) : FINE_TAry_128();
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                int t = level == 0 ? kDither4x4[(y % 4) * 4 + x % 4] : m[(y % 128) * 128 + x % 128];
+                ASSERT_EQ(isBlack(out, x, y), noise(x, y) <= t) << level << ": " << x << "," << y;
+            }
+    }
+}
