@@ -1,0 +1,395 @@
+#include "PrinterModel.h"
+#include "QtTestApp.h"
+#include "ScriptedTransport.h"
+#include "SharedData.h"
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+#include <QThread>
+
+#include <thread>
+
+namespace {
+
+constexpr int kInterval = 20;  // ms, standing in for the 6 s poll
+constexpr int kWait = 5000;
+
+Printer usbPrinter(int series, qsizetype row)
+{
+    const OrrinPrinter& r = catalogueFor(series)[size_t(row)];
+    return Printer::fromUSBDevice(r, printerVendorID, r.PID);
+}
+
+Printer netPrinter(int series, qsizetype row, const char* ip)
+{
+    return Printer::fromNetworkDevice(catalogueFor(series)[size_t(row)], QString::fromLatin1(ip));
+}
+
+class PrinterModelTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        testApp();
+        transport = std::make_shared<ScriptedTransport>();
+    }
+
+    void TearDown() override
+    {
+        transport->discoveryGate.open();
+        transport->statusGate.open();
+        model.reset();
+        EXPECT_EQ(notificationsOffMainThread, 0);
+    }
+
+    PrinterModel& start(int series = 5)
+    {
+        model = std::make_unique<PrinterModel>(transport, PrinterModel::Options{kInterval, series});
+        const auto onMain = [this] {
+            if (QThread::currentThread() != testApp().thread())
+                ++notificationsOffMainThread;
+        };
+        for (auto signal : {&PrinterModel::printerListChanged, &PrinterModel::selectedPrinterChanged,
+                            &PrinterModel::statusInfoChanged, &PrinterModel::timerModeChanged,
+                            &PrinterModel::showNoPrinterAlterChanged, &PrinterModel::showRefreshAlterChanged,
+                            &PrinterModel::isSearchingPrinterChanged})
+            QObject::connect(model.get(), signal, onMain);
+        return *model;
+    }
+
+    bool discoveryDone()
+    {
+        return QTest::qWaitFor([this] { return !model->isSearchingPrinter(); }, kWait);
+    }
+
+    bool queriesReach(qsizetype n)
+    {
+        return QTest::qWaitFor([this, n] { return transport->queryCount() >= n; }, kWait);
+    }
+
+    bool statusCodeBecomes(qint64 code)
+    {
+        return QTest::qWaitFor([this, code] { return model->statusInfo().code == code; }, kWait);
+    }
+
+    std::shared_ptr<ScriptedTransport> transport;
+    std::unique_ptr<PrinterModel> model;
+    int notificationsOffMainThread = 0;
+};
+
+TEST_F(PrinterModelTest, NoPrinterFound)
+{
+    PrinterModel& m = start();
+    EXPECT_TRUE(m.isSearchingPrinter());
+    ASSERT_TRUE(discoveryDone());
+
+    EXPECT_TRUE(m.printerList().isEmpty());
+    const StatusInfo s = m.statusInfo();
+    EXPECT_EQ(s.level, 3);
+    EXPECT_EQ(s.message, u"没有连接的设备");
+    EXPECT_EQ(s.discription, u"请刷新打印机列表或检查设备连接状态");
+    EXPECT_EQ(s.toner, 0);
+    EXPECT_EQ(s.code, 0);
+    EXPECT_TRUE(m.selectedPrinter().name.isEmpty());
+    EXPECT_TRUE(m.selectedPrinter().type.isEmpty());
+    EXPECT_TRUE(m.showNoPrinterAlter());
+    EXPECT_FALSE(m.showRefreshAlter());
+    EXPECT_EQ(m.timerMode(), TimerMode::stopped);
+    EXPECT_FALSE(m.timer().isActive());
+
+    QTest::qWait(5 * kInterval);
+    EXPECT_EQ(transport->queryCount(), 0);
+    EXPECT_EQ(transport->wakeUpServers, 0);
+}
+
+TEST_F(PrinterModelTest, USBPrinterListedFirstSelectedAndPolled)
+{
+    const Printer usb = usbPrinter(5, 0);
+    const Printer net = netPrinter(5, 0, "192.168.1.20");
+    transport->scriptDiscovery({{usb}}, {{net}});
+    transport->scriptUSBReadings({}, {true, 1, 80});
+
+    PrinterModel& m = start();
+    ASSERT_TRUE(discoveryDone());
+    ASSERT_EQ(m.printerList(), (QList<Printer>{usb, net}));
+    EXPECT_EQ(m.selectedPrinter(), m.printerList().first());
+    EXPECT_EQ(m.timerMode(), TimerMode::running);
+    EXPECT_TRUE(m.timer().isActive());
+    EXPECT_EQ(m.timer().interval(), kInterval);
+    EXPECT_TRUE(m.showRefreshAlter());
+    EXPECT_FALSE(m.showNoPrinterAlter());
+
+    ASSERT_TRUE(statusCodeBecomes(1));
+    EXPECT_EQ(m.statusInfo().level, 1);
+    EXPECT_EQ(m.statusInfo().message, u"就绪");
+    EXPECT_EQ(m.statusInfo().toner, 80);
+
+    ASSERT_TRUE(queriesReach(3));
+    for (const auto& q : transport->queries()) {
+        EXPECT_TRUE(q.usb);
+        EXPECT_EQ(q.printer, usb);
+    }
+}
+
+TEST_F(PrinterModelTest, ClickingANetworkPrinterPollsItOverSNMP)
+{
+    const Printer usb = usbPrinter(5, 0);
+    const Printer net = netPrinter(5, 0, "192.168.1.20");
+    transport->scriptDiscovery({{usb}}, {{net}});
+    transport->scriptNetReadings({{true, 3004, 60}, {false, 0, 0}}, {true, 1, 55});
+
+    PrinterModel& m = start();
+    ASSERT_TRUE(discoveryDone());
+    m.clickPrinter(m.printerList().at(1));
+    EXPECT_EQ(m.selectedPrinter(), net);
+    EXPECT_EQ(m.statusInfo().message, u"connecting");
+    EXPECT_EQ(m.statusInfo().code, 5555);
+
+    ASSERT_TRUE(statusCodeBecomes(3004));
+    EXPECT_EQ(m.statusInfo().message, u"前盖打开");
+    EXPECT_EQ(m.statusInfo().discription, u"请关闭前盖");
+    EXPECT_EQ(m.statusInfo().toner, 60);
+
+    // The printer stops answering: the gauge keeps its last toner level.
+    ASSERT_TRUE(statusCodeBecomes(4444));
+    EXPECT_EQ(m.statusInfo().level, 3);
+    EXPECT_EQ(m.statusInfo().message, u"连接断开");
+    EXPECT_EQ(m.statusInfo().discription, u"连接断开，请查看设备的网络连接情况");
+    EXPECT_EQ(m.statusInfo().toner, 60);
+
+    // It comes back on a later tick.
+    ASSERT_TRUE(statusCodeBecomes(1));
+    EXPECT_EQ(m.statusInfo().toner, 55);
+    const auto queries = transport->queries();
+    EXPECT_FALSE(queries.last().usb);
+    EXPECT_EQ(queries.last().printer, net);
+}
+
+TEST_F(PrinterModelTest, UnansweredUSBQueryAdvisesCheckingTheCable)
+{
+    transport->scriptDiscovery({{usbPrinter(5, 0)}}, {});
+    transport->scriptUSBReadings({{true, 1, 40}}, {false, 0, 0});
+
+    PrinterModel& m = start();
+    ASSERT_TRUE(discoveryDone());
+    ASSERT_TRUE(statusCodeBecomes(4444));
+    EXPECT_EQ(m.statusInfo().level, 3);
+    EXPECT_EQ(m.statusInfo().message, u"连接断开");
+    EXPECT_EQ(m.statusInfo().discription, u"请检查设备的连接情况");
+    EXPECT_EQ(m.statusInfo().toner, 40);
+    // Polling goes on: the next tick is the retry.
+    const qsizetype seen = transport->queryCount();
+    EXPECT_TRUE(queriesReach(seen + 2));
+}
+
+TEST_F(PrinterModelTest, RefreshWhilePollingStopsEmptiesAndRestarts)
+{
+    const Printer first = usbPrinter(5, 0);
+    const Printer second = usbPrinter(5, 0);
+    transport->scriptDiscovery({{first}, {second}}, {});
+
+    PrinterModel& m = start();
+    ASSERT_TRUE(discoveryDone());
+    ASSERT_TRUE(queriesReach(2));
+
+    m.refresh();
+    EXPECT_TRUE(m.isSearchingPrinter());
+    EXPECT_TRUE(m.selectedPrinter().name.isEmpty());
+    EXPECT_EQ(m.statusInfo().level, 1);
+    EXPECT_EQ(m.statusInfo().message, u"正在连接");
+    EXPECT_EQ(m.statusInfo().code, 5555);
+    EXPECT_EQ(m.timerMode(), TimerMode::stopped);
+    EXPECT_FALSE(m.timer().isActive());
+    EXPECT_TRUE(m.printerList().isEmpty());
+
+    ASSERT_TRUE(discoveryDone());
+    EXPECT_EQ(m.printerList(), QList<Printer>{second});
+    EXPECT_EQ(m.selectedPrinter(), second);
+    EXPECT_NE(m.selectedPrinter(), first);
+    EXPECT_EQ(m.timerMode(), TimerMode::running);
+    EXPECT_TRUE(m.timer().isActive());
+
+    const qsizetype seen = transport->queryCount();
+    ASSERT_TRUE(queriesReach(seen + 2));
+    EXPECT_EQ(transport->queries().last().printer, second);
+}
+
+TEST_F(PrinterModelTest, OverlappingDiscoveryRunsPublishOnlyTheLatest)
+{
+    const Printer stale = usbPrinter(5, 0);
+    const Printer fresh = usbPrinter(5, 0);
+    transport->scriptDiscovery({{stale}, {fresh}}, {});
+    transport->discoveryGate.close();
+
+    PrinterModel& m = start();
+    QList<QList<Printer>> published;
+    int searchEnded = 0;
+    QObject::connect(&m, &PrinterModel::printerListChanged, [&] { published.append(m.printerList()); });
+    QObject::connect(&m, &PrinterModel::isSearchingPrinterChanged, [&] { searchEnded += !m.isSearchingPrinter(); });
+
+    ASSERT_TRUE(QTest::qWaitFor([this] { return transport->discoveryGate.waiting() == 1; }, kWait));
+    m.refresh();  // while the first run is still searching
+    m.refresh();  // and again: the run in between never starts
+    transport->discoveryGate.open();
+
+    ASSERT_TRUE(discoveryDone());
+    QTest::qWait(3 * kInterval);  // room for a late result of the first run
+    EXPECT_EQ(m.printerList(), QList<Printer>{fresh});
+    EXPECT_EQ(m.selectedPrinter(), fresh);
+    EXPECT_EQ(transport->discoveryRuns(), 2);
+    EXPECT_EQ(searchEnded, 1);
+    for (const auto& list : published)
+        EXPECT_FALSE(list.contains(stale));
+}
+
+TEST_F(PrinterModelTest, SleepingPrinterWithWakeUpIsLeftAloneUntilClicked)
+{
+    const Printer sleeper = usbPrinter(1, 0);  // LX310W reports sleep
+    ASSERT_TRUE(sleeper.hasWakeUp);
+    transport->scriptDiscovery({{sleeper}}, {});
+    transport->scriptUSBReadings({{true, 2009, 50}}, {true, 1, 70});
+
+    PrinterModel& m = start();
+    ASSERT_TRUE(discoveryDone());
+    ASSERT_TRUE(statusCodeBecomes(2009));
+    EXPECT_EQ(m.statusInfo().level, 1);
+    EXPECT_EQ(m.statusInfo().message, u"休眠");
+    EXPECT_EQ(m.statusInfo().toner, 50);
+    EXPECT_FALSE(m.isWakeUp());
+    EXPECT_EQ(m.timerMode(), TimerMode::running);
+
+    const qsizetype asleep = transport->queryCount();
+    QTest::qWait(6 * kInterval);
+    EXPECT_EQ(transport->queryCount(), asleep);
+
+    m.updateStatus(m.selectedPrinter());
+    EXPECT_FALSE(m.timer().isActive());
+    EXPECT_EQ(m.timerMode(), TimerMode::running);
+    QTest::qWait(2 * kInterval);
+    EXPECT_EQ(transport->queryCount(), asleep);
+
+    m.clickPrinter(m.printerList().first());
+    EXPECT_TRUE(m.isWakeUp());
+    EXPECT_EQ(m.statusInfo().message, u"connecting");
+    EXPECT_TRUE(m.timer().isActive());
+    ASSERT_TRUE(statusCodeBecomes(1));
+    EXPECT_TRUE(queriesReach(asleep + 3));
+}
+
+TEST_F(PrinterModelTest, SleepCodeFromPrinterWithoutWakeUpKeepsPolling)
+{
+    const Printer vexo = usbPrinter(5, 0);
+    ASSERT_FALSE(vexo.hasWakeUp);
+    transport->scriptDiscovery({{vexo}}, {});
+    transport->scriptUSBReadings({}, {true, 2009, 50});
+
+    PrinterModel& m = start();
+    ASSERT_TRUE(discoveryDone());
+    ASSERT_TRUE(statusCodeBecomes(2009));
+    EXPECT_EQ(m.statusInfo().message, u"休眠");
+    EXPECT_TRUE(m.isWakeUp());
+    const qsizetype seen = transport->queryCount();
+    EXPECT_TRUE(queriesReach(seen + 3));
+    EXPECT_TRUE(m.isWakeUp());
+}
+
+// A reading on its way while the user picks another printer belongs to the
+// old one: it must neither show nor put the new selection to sleep.
+TEST_F(PrinterModelTest, ReadingForAReplacedSelectionIsDropped)
+{
+    const Printer first = usbPrinter(1, 0);
+    const Printer second = usbPrinter(1, 1);
+    ASSERT_TRUE(first.hasWakeUp && second.hasWakeUp);
+    transport->scriptDiscovery({{first, second}}, {});
+    transport->scriptUSBReadings({{true, 2009, 10}}, {true, 1, 90});
+    transport->statusGate.close();
+
+    PrinterModel& m = start();
+    ASSERT_TRUE(discoveryDone());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return transport->statusGate.waiting() == 1; }, kWait));
+
+    QStringList shown;
+    QObject::connect(&m, &PrinterModel::statusInfoChanged, [&] { shown.append(m.statusInfo().message); });
+    m.clickPrinter(m.printerList().at(1));
+    transport->statusGate.open();
+
+    ASSERT_TRUE(statusCodeBecomes(1));
+    EXPECT_FALSE(shown.contains(u"休眠"_qs));
+    EXPECT_TRUE(m.isWakeUp());
+    const qsizetype seen = transport->queryCount();
+    ASSERT_TRUE(queriesReach(seen + 2));
+    EXPECT_EQ(transport->queries().last().printer, second);
+}
+
+TEST_F(PrinterModelTest, TicksLapseWhileAQueryIsUnanswered)
+{
+    transport->scriptDiscovery({{usbPrinter(5, 0)}}, {});
+    transport->statusGate.close();
+
+    start();
+    ASSERT_TRUE(discoveryDone());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return transport->statusGate.waiting() == 1; }, kWait));
+    QTest::qWait(10 * kInterval);
+    EXPECT_EQ(transport->queryCount(), 1);
+
+    // Queued ticks would all run the moment the printer answers.
+    transport->statusGate.open();
+    QTest::qWait(kInterval / 4);
+    EXPECT_LE(transport->queryCount(), 2);
+    EXPECT_TRUE(queriesReach(3));
+}
+
+TEST_F(PrinterModelTest, UpdateStatusQueriesTheSelectionNotItsArgument)
+{
+    const Printer selected = usbPrinter(1, 0);
+    const Printer other = netPrinter(1, 1, "10.0.0.7");
+    transport->scriptDiscovery({{selected}}, {{other}});
+
+    PrinterModel& m = start(2);
+    ASSERT_TRUE(discoveryDone());
+    ASSERT_TRUE(queriesReach(1));
+    m.stopUpdateStatus();
+    const qsizetype seen = transport->queryCount();
+
+    m.updateStatus(other);
+    ASSERT_TRUE(queriesReach(seen + 1));
+    const auto q = transport->queries().at(seen);
+    EXPECT_TRUE(q.usb);
+    EXPECT_EQ(q.printer, selected);
+}
+
+TEST_F(PrinterModelTest, StartTimerWithPlaceholderTicksNothing)
+{
+    PrinterModel& m = start();
+    ASSERT_TRUE(discoveryDone());
+    m.startTimer();
+    EXPECT_EQ(m.timerMode(), TimerMode::running);
+    EXPECT_FALSE(m.timer().isActive());
+    QTest::qWait(5 * kInterval);
+    EXPECT_EQ(transport->queryCount(), 0);
+}
+
+TEST_F(PrinterModelTest, WakeUpListenerStartsOnlyForSeriesOneAndWritesOnTheMainThread)
+{
+    PrinterModel& m = start(1);
+    EXPECT_EQ(transport->wakeUpServers, 1);
+    ASSERT_TRUE(discoveryDone());
+    ASSERT_TRUE(m.isWakeUp());
+
+    std::thread listener([&m] { m.setIsWakeUp(false); });
+    listener.join();
+    EXPECT_TRUE(m.isWakeUp());  // not before the main thread gets to it
+    EXPECT_TRUE(QTest::qWaitFor([&m] { return !m.isWakeUp(); }, kWait));
+}
+
+TEST(SharedData, PrinterModelIsMadeOnceAndSearchesAtOnce)
+{
+    testApp();
+    PrinterModel& model = SharedData::printerModel();
+    EXPECT_EQ(&SharedData::printerModel(), &model);
+    EXPECT_FALSE(SharedData::setPrinterTransport(std::make_shared<ScriptedTransport>()));
+    ASSERT_TRUE(QTest::qWaitFor([&model] { return !model.isSearchingPrinter(); }, kWait));
+    EXPECT_TRUE(model.showNoPrinterAlter());
+}
+
+}  // namespace
