@@ -126,6 +126,47 @@ Matrix128 tiled4x4()
 
 }  // namespace
 
+Matrix128 pageMatrix(int level)
+{
+    if (level >= 1 && level <= 4)
+        return curvedMatrix(darknessGamma(level));
+    if (level == 5)
+        return FINE_TAry_128();
+    return tiled4x4();
+}
+
+void halftoneRow(const std::uint8_t* s, int width, int y, const Matrix128& matrix, std::uint8_t* d)
+{
+    const std::uint8_t* m = matrix.data() + (y % ClusterHeight) * ClusterWidth;
+    const int wholeBytes = width / 8;
+    int b = 0;
+#if defined(__SSE2__)
+    // Sixteen pixels per step: p <= t exactly where min(p, t) == p.
+    for (; b + 2 <= wholeBytes; b += 2) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + b * 8));
+        const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m + (b * 8) % ClusterWidth));
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(p, t), p)));
+        // movemask puts the first pixel in bit 0; the page wants it in bit 7
+        d[b] = kReversed[mask & 0xFF];
+        d[b + 1] = kReversed[mask >> 8];
+    }
+#endif
+    for (; b < wholeBytes; ++b) {
+        const std::uint8_t* px = s + b * 8;
+        const std::uint8_t* t = m + (b * 8) % ClusterWidth;  // never crosses the matrix row
+        unsigned byte = 0;
+        for (int k = 0; k < 8; ++k)
+            byte = (byte << 1) | static_cast<unsigned>(px[k] <= t[k]);
+        d[b] = static_cast<std::uint8_t>(byte);
+    }
+    if (width % 8) {
+        unsigned byte = 0;
+        for (int x = wholeBytes * 8; x < width; ++x)
+            byte |= static_cast<unsigned>(s[x] <= m[x % ClusterWidth]) << (7 - x % 8);
+        d[wholeBytes] = static_cast<std::uint8_t>(byte);
+    }
+}
+
 PackedPage halftone(GrayPage src, int level)
 {
     PackedPage out{src.width, src.height, nullptr};
@@ -133,48 +174,10 @@ PackedPage halftone(GrayPage src, int level)
     out.bits = allocatePixels(stride * static_cast<std::size_t>(src.height));
     if (!out.bits)
         return out;
-
-    Matrix128 matrix;
-    if (level >= 1 && level <= 4)
-        matrix = curvedMatrix(darknessGamma(level));
-    else if (level == 5)
-        matrix = FINE_TAry_128();
-    else
-        matrix = tiled4x4();
-
-    const int width = src.width;
-    const int wholeBytes = width / 8;
-    for (int y = 0; y < src.height; ++y) {
-        const std::uint8_t* s = src.pixels.get() + static_cast<std::size_t>(y) * width;
-        const std::uint8_t* m = matrix.data() + (y % ClusterHeight) * ClusterWidth;
-        std::uint8_t* d = out.bits.get() + static_cast<std::size_t>(y) * stride;
-        int b = 0;
-#if defined(__SSE2__)
-        // Sixteen pixels per step: p <= t exactly where min(p, t) == p.
-        for (; b + 2 <= wholeBytes; b += 2) {
-            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + b * 8));
-            const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m + (b * 8) % ClusterWidth));
-            const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(p, t), p)));
-            // movemask puts the first pixel in bit 0; the page wants it in bit 7
-            d[b] = kReversed[mask & 0xFF];
-            d[b + 1] = kReversed[mask >> 8];
-        }
-#endif
-        for (; b < wholeBytes; ++b) {
-            const std::uint8_t* px = s + b * 8;
-            const std::uint8_t* t = m + (b * 8) % ClusterWidth;  // never crosses the matrix row
-            unsigned byte = 0;
-            for (int k = 0; k < 8; ++k)
-                byte = (byte << 1) | static_cast<unsigned>(px[k] <= t[k]);
-            d[b] = static_cast<std::uint8_t>(byte);
-        }
-        if (width % 8) {
-            unsigned byte = 0;
-            for (int x = wholeBytes * 8; x < width; ++x)
-                byte |= static_cast<unsigned>(s[x] <= m[x % ClusterWidth]) << (7 - x % 8);
-            d[wholeBytes] = static_cast<std::uint8_t>(byte);
-        }
-    }
+    const Matrix128 matrix = pageMatrix(level);
+    for (int y = 0; y < src.height; ++y)
+        halftoneRow(src.pixels.get() + static_cast<std::size_t>(y) * src.width, src.width, y, matrix,
+                    out.bits.get() + static_cast<std::size_t>(y) * stride);
     return out;
 }
 

@@ -2,6 +2,8 @@
 // scaling, and halftoning to packed 1-bit pages.
 #pragma once
 
+#include "threshold_matrix.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -34,6 +36,14 @@ struct PackedPage {
 // smaller image leaves white on the right and bottom, a larger one is cropped.
 // Takes the page; returns one without pixels when memory ran out.
 GrayPage zoomGrayPage(GrayPage src, double ratio);
+
+// The threshold matrix of darkness `level` (0..5), as 128 x 128 so every
+// level is indexed the same way; built once per page.
+Matrix128 pageMatrix(int level);
+
+// Halftones one row of `width` gray pixels (row `y` of the page) into
+// ceil(width / 8) packed bytes.
+void halftoneRow(const std::uint8_t* gray, int width, int y, const Matrix128& matrix, std::uint8_t* packed);
 
 // Halftones with the threshold matrix of darkness `level` (0..5). Returns a
 // page without bits when memory ran out.

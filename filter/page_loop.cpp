@@ -40,26 +40,8 @@ bool encodePage(FilterJob& job, const PackedPage& packed)
     return false;
 }
 
-PageResult convertAndSendPage(FilterJob& job, RasterInput& input)
+void logScale(const FilterJob& job)
 {
-    const cups_page_header2_t& header = input.header();
-    const std::size_t pixels = static_cast<std::size_t>(header.cupsWidth) * header.cupsHeight;
-    GrayPage gray{static_cast<int>(header.cupsWidth), static_cast<int>(header.cupsHeight), allocatePixels(pixels)};
-    if (!gray.pixels) {
-        logLine(job, "DEBUG:[Wren] failed to locate temp image memory size=%zu\n", pixels);
-        reportError(job, "not enough memory for the page image");
-        return PageResult::Failed;
-    }
-    job.pageWidth = gray.width;
-    job.pageHeight = gray.height;
-
-    unsigned lines = input.readPage(gray, terminationRequested);
-    if (terminationRequested())
-        return PageResult::Cancelled;
-    if (lines < header.cupsHeight)
-        logLine(job, "DEBUG:[Wren] page %d ended after %u of %u lines; the rest is left white\n", job.page, lines,
-                header.cupsHeight);
-
     if (job.scaleRatio == 1.0)
         logLine(job, "DEBUG:[Wren]:scale ratio = %f, and memcpy srcimage  ================================\n",
                 job.scaleRatio);
@@ -67,22 +49,94 @@ PageResult convertAndSendPage(FilterJob& job, RasterInput& input)
         logLine(job,
                 "DEBUG:[Wren]:scale ratio = %f ,zoom size : dstwidth=%d ,distheight=%d  "
                 "================================\n",
-                job.scaleRatio, static_cast<int>(gray.width * job.scaleRatio),
-                static_cast<int>(gray.height * job.scaleRatio));
+                job.scaleRatio, static_cast<int>(job.pageWidth * job.scaleRatio),
+                static_cast<int>(job.pageHeight * job.scaleRatio));
+}
+
+void logGamma(const FilterJob& job)
+{
+    logLine(job, "DEBUG:[Wren]---curGammaVal=%.2f;\n", static_cast<double>(darknessGamma(job.imageDarkness_type)));
+}
+
+void logShortPage(const FilterJob& job, unsigned lines)
+{
+    logLine(job, "DEBUG:[Wren] page %d ended after %u of %d lines; the rest is left white\n", job.page, lines,
+            job.pageHeight);
+}
+
+// Unscaled pages go straight from each raster line to its halftoned row, so
+// the 8-bit page never has to sit in memory.
+PackedPage readHalftoned(FilterJob& job, RasterInput& input)
+{
+    const int width = job.pageWidth, height = job.pageHeight;
+    PackedPage packed{width, height, nullptr};
+    const std::size_t stride = packed.stride();
+    packed.bits = allocatePixels(stride * static_cast<std::size_t>(height));
+    Pixels line = allocatePixels(static_cast<std::size_t>(width));
+    if (!packed.bits || !line) {
+        logLine(job, "DEBUG: failed to locate memory for halftone line and dstImage .\n");
+        return PackedPage{width, height, nullptr};
+    }
+    logGamma(job);
+    const Matrix128 matrix = pageMatrix(job.imageDarkness_type);
+    int y = 0;
+    for (; y < height && !terminationRequested() && input.readLine(line.get()); ++y)
+        halftoneRow(line.get(), width, y, matrix, packed.bits.get() + static_cast<std::size_t>(y) * stride);
+    if (y < height) {
+        // white halftones to no dots at every darkness
+        std::memset(packed.bits.get() + static_cast<std::size_t>(y) * stride, 0,
+                    static_cast<std::size_t>(height - y) * stride);
+        if (!terminationRequested())
+            logShortPage(job, static_cast<unsigned>(y));
+    }
+    return packed;
+}
+
+PackedPage readScaledAndHalftoned(FilterJob& job, RasterInput& input)
+{
+    const std::size_t pixels = static_cast<std::size_t>(job.pageWidth) * job.pageHeight;
+    GrayPage gray{job.pageWidth, job.pageHeight, allocatePixels(pixels)};
+    if (!gray.pixels) {
+        logLine(job, "DEBUG:[Wren] failed to locate temp image memory size=%zu\n", pixels);
+        return PackedPage{job.pageWidth, job.pageHeight, nullptr};
+    }
+    int y = 0;
+    for (; y < gray.height && !terminationRequested() &&
+           input.readLine(gray.pixels.get() + static_cast<std::size_t>(y) * gray.width);
+         ++y) {
+    }
+    if (y < gray.height) {
+        std::memset(gray.pixels.get() + static_cast<std::size_t>(y) * gray.width, 255,
+                    static_cast<std::size_t>(gray.height - y) * gray.width);
+        if (!terminationRequested())
+            logShortPage(job, static_cast<unsigned>(y));
+    }
+    if (terminationRequested())
+        return PackedPage{job.pageWidth, job.pageHeight, nullptr};
     GrayPage scaled = zoomGrayPage(std::move(gray), job.scaleRatio);
     if (!scaled.pixels) {
         logLine(job, "DEBUG:[Wren]:allocate zoom page image memory failed\n");
-        reportError(job, "not enough memory to scale the page");
-        return PageResult::Failed;
+        return PackedPage{job.pageWidth, job.pageHeight, nullptr};
     }
-
-    logLine(job, "DEBUG:[Wren]---curGammaVal=%.2f;\n", static_cast<double>(darknessGamma(job.imageDarkness_type)));
+    logGamma(job);
     PackedPage packed = halftone(std::move(scaled), job.imageDarkness_type);
+    if (!packed.bits)
+        logLine(job, "DEBUG: failed to locate memory for halftone line and dstImage .\n");
+    return packed;
+}
+
+PageResult convertAndSendPage(FilterJob& job, RasterInput& input)
+{
+    job.pageWidth = static_cast<int>(input.header().cupsWidth);
+    job.pageHeight = static_cast<int>(input.header().cupsHeight);
+    logScale(job);
+    PackedPage packed = job.scaleRatio == 1.0 ? readHalftoned(job, input) : readScaledAndHalftoned(job, input);
+    if (terminationRequested())
+        return PageResult::Cancelled;
     if (job.imageDarkness_type >= 1 && job.imageDarkness_type <= 4)
         logLine(job, "DEBUG:[Wren]==free=Halftone;\n");
     if (!packed.bits) {
-        logLine(job, "DEBUG: failed to locate memory for halftone line and dstImage .\n");
-        reportError(job, "not enough memory to halftone the page");
+        reportError(job, "not enough memory for the page");
         return PageResult::Failed;
     }
 

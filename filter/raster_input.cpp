@@ -142,24 +142,16 @@ void RasterInput::convertLine(const std::uint8_t* in, std::uint8_t* out) const
             out[x] = static_cast<std::uint8_t>(255 - out[x]);
 }
 
-unsigned RasterInput::readPage(GrayPage& page, bool (*stop)())
+bool RasterInput::readLine(std::uint8_t* gray)
 {
-    const unsigned width = header_.cupsWidth, height = header_.cupsHeight, bpl = header_.cupsBytesPerLine;
+    const unsigned bpl = header_.cupsBytesPerLine;
     const bool direct = header_.cupsBitsPerPixel == 8 && header_.cupsColorSpace != CUPS_CSPACE_K;
-    unsigned y = 0;
-    for (; y < height && !stop(); ++y) {
-        std::uint8_t* row = page.pixels.get() + static_cast<std::size_t>(y) * width;
-        std::uint8_t* target = direct ? row : line_.get();
-        if (cupsRasterReadPixels(raster_, target, bpl) != bpl)
-            break;
-        if (!direct)
-            convertLine(target, row);
-    }
-    if (y < height)
-        std::memset(page.pixels.get() + static_cast<std::size_t>(y) * width, 255,
-                    static_cast<std::size_t>(height - y) * width);
-    line_.reset();
-    return y;
+    std::uint8_t* target = direct ? gray : line_.get();
+    if (cupsRasterReadPixels(raster_, target, bpl) != bpl)
+        return false;
+    if (!direct)
+        convertLine(target, gray);
+    return true;
 }
 
 }  // namespace vexo::filter

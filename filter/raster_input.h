@@ -31,10 +31,9 @@ public:
     const cups_page_header2_t& header() const { return header_; }
     const std::string& error() const { return error_; }
 
-    // Reads the page's lines into `page` (sized from the header) as gray.
-    // Returns the number of lines read; lines after a failed read are white.
-    // Stops early, returning what it has, when `stop()` turns true.
-    unsigned readPage(GrayPage& page, bool (*stop)());
+    // Reads the next line of the page as `cupsWidth` gray bytes; false when
+    // the input failed (a short page).
+    bool readLine(std::uint8_t* gray);
 
 private:
     static ssize_t readInput(void* ctx, unsigned char* buffer, size_t length);

@@ -1,0 +1,223 @@
+// Per-page cost of the filter's stages and of the whole filter, against the
+// cost of JBIG encoding alone of the same bitmap.
+//   filter_bench <rastertovexo> [repeats]
+#include "filter_job.h"
+#include "image.h"
+#include "jbig_page.h"
+#include "job_stream.h"
+#include "raster_input.h"
+#include "side_channel.h"
+
+#include <cups/raster.h>
+extern "C" {
+#include <jbig.h>
+}
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace vexo::filter;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double msSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// A photo-like page: smooth tones with grain, the hard case for JBIG.
+std::uint8_t photoPixel(unsigned x, unsigned y, unsigned dpi)
+{
+    double u = static_cast<double>(x) / dpi, v = static_cast<double>(y) / dpi;
+    double tone = 128 + 90 * std::sin(u * 1.3) * std::cos(v * 0.9) + 30 * std::sin((u + v) * 4.0);
+    unsigned grain = (x * 2654435761u ^ y * 2246822519u) >> 28;
+    return static_cast<std::uint8_t>(std::clamp(tone + grain - 8.0, 0.0, 255.0));
+}
+
+void writePhotoRaster(const std::string& path, unsigned dpi)
+{
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    cups_raster_t* r = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+    cups_page_header2_t h{};
+    h.HWResolution[0] = h.HWResolution[1] = dpi;
+    h.PageSize[0] = 595;
+    h.PageSize[1] = 842;
+    h.cupsWidth = 595 * dpi / 72;
+    h.cupsHeight = 842 * dpi / 72;
+    h.cupsBitsPerColor = h.cupsBitsPerPixel = 8;
+    h.cupsBytesPerLine = h.cupsWidth;
+    h.cupsColorSpace = CUPS_CSPACE_W;
+    h.NumCopies = 1;
+    cupsRasterWriteHeader2(r, &h);
+    std::vector<std::uint8_t> line(h.cupsWidth);
+    for (unsigned y = 0; y < h.cupsHeight; ++y) {
+        for (unsigned x = 0; x < h.cupsWidth; ++x)
+            line[x] = photoPixel(x, y, dpi);
+        cupsRasterWritePixels(r, line.data(), h.cupsBytesPerLine);
+    }
+    cupsRasterClose(r);
+    ::close(fd);
+}
+
+class NoChannel : public SideChannel {
+public:
+    cups_sc_status_t request(cups_sc_command_t, double) override { return CUPS_SC_STATUS_OK; }
+};
+
+struct Row {
+    std::string name;
+    double read = 0, scale = 0, halftone = 0, encode = 0, write = 0, jbigAlone = 0, whole = 0;
+    long peakKb = 0;
+    long pageBytes = 0;
+};
+
+std::size_t bieBytes;
+void countBytes(unsigned char*, std::size_t n, void*)
+{
+    bieBytes += n;
+}
+
+double jbigAlone(const PackedPage& page)
+{
+    unsigned char* planes[1] = {page.bits.get()};
+    jbg_enc_state s;
+    auto start = Clock::now();
+    jbg_enc_init(&s, static_cast<unsigned long>(page.stride() * 8), static_cast<unsigned long>(page.height), 1,
+                 planes, countBytes, nullptr);
+    jbg_enc_out(&s);
+    jbg_enc_free(&s);
+    return msSince(start);
+}
+
+void stages(const std::string& raster, Row& row)
+{
+    int fd = ::open(raster.c_str(), O_RDONLY);
+    RasterInput input(fd);
+    input.nextPage();
+    const auto& h = input.header();
+    row.pageBytes = static_cast<long>(h.cupsWidth) * h.cupsHeight;
+
+    auto t = Clock::now();
+    GrayPage gray{static_cast<int>(h.cupsWidth), static_cast<int>(h.cupsHeight),
+                  allocatePixels(static_cast<std::size_t>(row.pageBytes))};
+    for (int y = 0; y < gray.height; ++y)
+        input.readLine(gray.pixels.get() + static_cast<std::size_t>(y) * gray.width);
+    row.read = msSince(t);
+    ::close(fd);
+
+    t = Clock::now();
+    GrayPage scaled = zoomGrayPage(std::move(gray), 1.0);
+    row.scale = msSince(t);
+
+    t = Clock::now();
+    PackedPage packed = halftone(std::move(scaled), 0);  // the level a job without options gets
+    row.halftone = msSince(t);
+
+    std::string spool = "/tmp/vexo-bench-page.jbig";
+    t = Clock::now();
+    bmp_to_jbg(spool, packed.bits.get(), static_cast<int>(packed.stride() * 8), packed.height);
+    row.encode = msSince(t);
+
+    row.jbigAlone = jbigAlone(packed);
+
+    NoChannel channel;
+    FilterJob job;
+    job.out = std::fopen("/dev/null", "w");
+    job.log = job.out;
+    job.sideChannel = &channel;
+    t = Clock::now();
+    sendPageData(job, spool);
+    std::fflush(job.out);
+    row.write = msSince(t);
+    std::fclose(job.out);
+    ::unlink(spool.c_str());
+}
+
+void whole(const char* filter, const std::string& raster, Row& row)
+{
+    auto t = Clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        int in = ::open(raster.c_str(), O_RDONLY), out = ::open("/dev/null", O_WRONLY);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(out, 2);
+        ::close(4);
+        setenv("TMPDIR", "/tmp", 1);
+        setenv("PPD", "/nonexistent", 1);
+        execl(filter, "bench", "1", "bench", "bench", "1", "", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    row.whole = msSince(t);
+    row.peakKb = usage.ru_maxrss;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    if (argc == 4 && std::strcmp(argv[1], "--photo") == 0) {
+        writePhotoRaster(argv[3], static_cast<unsigned>(std::atoi(argv[2])));
+        return 0;
+    }
+    if (argc < 5 || argc % 2 == 0) {
+        std::fprintf(stderr,
+                     "usage: %s path/to/rastertovexo repeats label raster [label raster...]\n"
+                     "       %s --photo dpi out.ras\n",
+                     argv[0], argv[0]);
+        return 2;
+    }
+    const int repeats = std::max(1, std::atoi(argv[2]));
+    std::printf("%-14s %7s %8s %8s %8s %7s %8s | %9s %8s %6s | %8s %6s\n", "page", "read", "scale", "halftone",
+                "encode", "write", "sum", "jbig-only", "filter", "ratio", "peak MB", "xpage");
+    for (int i = 3; i + 1 < argc; i += 2) {
+        const std::string raster = argv[i + 1];
+        std::vector<Row> runs(static_cast<std::size_t>(repeats));
+        for (Row& r : runs) {
+            stages(raster, r);
+            whole(argv[1], raster, r);
+        }
+        auto pick = [&](double Row::*field) {
+            std::vector<double> v;
+            for (const Row& r : runs)
+                v.push_back(r.*field);
+            return median(v);
+        };
+        double read = pick(&Row::read), scale = pick(&Row::scale), ht = pick(&Row::halftone),
+               enc = pick(&Row::encode), wr = pick(&Row::write), alone = pick(&Row::jbigAlone),
+               filter = pick(&Row::whole);
+        long peak = 0;
+        for (const Row& r : runs)
+            peak = std::max(peak, r.peakKb);
+        double pageMb = runs[0].pageBytes / 1048576.0;
+        std::printf("%-14s %7.1f %8.1f %8.1f %8.1f %7.1f %8.1f | %9.1f %8.1f %6.2f | %8.1f %6.2f\n", argv[i], read,
+                    scale, ht, enc, wr, read + scale + ht + enc + wr, alone, filter, filter / alone, peak / 1024.0,
+                    peak / 1024.0 / pageMb);
+    }
+    std::printf("\ntimes in ms per page (median of %d); stages run one after another on a whole page;\n"
+                "filter = the whole filter process on the same one-page job (raster read and halftone\n"
+                "fused line by line); ratio = filter / JBIG encoding alone of the same bitmap;\n"
+                "xpage = peak resident memory of the filter / one page of 8-bit raster\n",
+                repeats);
+    return 0;
+}
