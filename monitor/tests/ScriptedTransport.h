@@ -6,22 +6,11 @@
 #include <deque>
 #include <mutex>
 
-// Holds a transport call until the test lets it go.
+// Holds the calls that pass it until the test opens it.
 class Gate {
 public:
-    void close()
-    {
-        std::lock_guard lock(mutex_);
-        open_ = false;
-    }
-    void open()
-    {
-        {
-            std::lock_guard lock(mutex_);
-            open_ = true;
-        }
-        changed_.notify_all();
-    }
+    void close() { set(false); }
+    void open() { set(true); }
     void pass()
     {
         std::unique_lock lock(mutex_);
@@ -36,13 +25,20 @@ public:
     }
 
 private:
+    void set(bool open)
+    {
+        std::lock_guard lock(mutex_);
+        open_ = open;
+        changed_.notify_all();
+    }
+
     std::mutex mutex_;
     std::condition_variable changed_;
     bool open_ = true;
     int waiting_ = 0;
 };
 
-// Printers and readings as the test scripts them; records every status query.
+// Printers and readings as a test scripts them; every status query is recorded.
 class ScriptedTransport : public PrinterTransport {
 public:
     struct Query {
@@ -50,7 +46,7 @@ public:
         Printer printer;
     };
 
-    // Discovery run n gets entry n of each list; later runs get the last entry.
+    // Discovery run n gets entry n of each list, later runs the last entry.
     void scriptDiscovery(QList<QList<Printer>> usbRuns, QList<QList<Printer>> netRuns)
     {
         std::lock_guard lock(mutex_);
@@ -58,16 +54,11 @@ public:
         netRuns_ = std::move(netRuns);
     }
 
-    // Readings of one link are used in order; once they run out every query gets `steady`.
-    void scriptUSBReadings(std::deque<StatusReading> readings, StatusReading steady = {true, 1, 50})
+    // Queries of one link take the readings in order, then `steady` for ever.
+    void scriptReadings(bool usb, std::deque<StatusReading> readings, StatusReading steady)
     {
         std::lock_guard lock(mutex_);
-        usb_ = {std::move(readings), steady};
-    }
-    void scriptNetReadings(std::deque<StatusReading> readings, StatusReading steady = {true, 1, 50})
-    {
-        std::lock_guard lock(mutex_);
-        net_ = {std::move(readings), steady};
+        (usb ? usb_ : net_) = {std::move(readings), steady};
     }
 
     QList<Query> queries()
@@ -79,37 +70,37 @@ public:
     int discoveryRuns()
     {
         std::lock_guard lock(mutex_);
-        return discoveryRuns_;
+        return runs_;
     }
 
-    Gate discoveryGate;  // held inside a run, between the USB and the network step
-    Gate statusGate;     // held inside a status query, before it answers
+    Gate discoveryGate;  // between the USB and the network step of a run
+    Gate statusGate;     // inside a status query, before it answers
     int wakeUpServers = 0;
 
     QList<Printer> getPrinterByIOUSB() override
     {
         std::lock_guard lock(mutex_);
-        return pick(usbRuns_, discoveryRuns_++);
+        return pick(usbRuns_, runs_++);
     }
-
     QList<Printer> getPrinterBySNMP() override
     {
         discoveryGate.pass();
         std::lock_guard lock(mutex_);
-        return pick(netRuns_, discoveryRuns_ - 1);
+        return pick(netRuns_, runs_ - 1);
     }
-
     StatusReading getUSBControlRequestInfo(const Printer& printer) override { return answer(true, printer); }
     StatusReading getSNMPStatus(const Printer& printer) override { return answer(false, printer); }
-
     void createWakeUpServer(PrinterModel&) override { ++wakeUpServers; }
 
 private:
+    struct Script {
+        std::deque<StatusReading> readings;
+        StatusReading steady{true, 1, 50};
+    };
+
     static QList<Printer> pick(const QList<QList<Printer>>& runs, int run)
     {
-        if (runs.isEmpty())
-            return {};
-        return runs.at(qMin<qsizetype>(run, runs.size() - 1));
+        return runs.isEmpty() ? QList<Printer>{} : runs.at(qMin<qsizetype>(run, runs.size() - 1));
     }
 
     StatusReading answer(bool usb, const Printer& printer)
@@ -128,16 +119,9 @@ private:
         return next;
     }
 
-    struct Script {
-        std::deque<StatusReading> readings;
-        StatusReading steady{true, 1, 50};
-    };
-
     std::mutex mutex_;
-    QList<QList<Printer>> usbRuns_;
-    QList<QList<Printer>> netRuns_;
-    Script usb_;
-    Script net_;
+    QList<QList<Printer>> usbRuns_, netRuns_;
+    Script usb_, net_;
     QList<Query> queries_;
-    int discoveryRuns_ = 0;
+    int runs_ = 0;
 };

@@ -73,19 +73,6 @@ TEST(StatusDecoding, SampleCodesOfEveryTable)
     }
 }
 
-// The shown texts mix full-width and ASCII punctuation; a retyped text would
-// look the same and differ in bytes.
-TEST(StatusDecoding, PunctuationBytes)
-{
-    EXPECT_EQ(decodeStatusInfo(3175, "VEXO").discription,
-              "\xE6\x89\x93\xE5\x8D\xB0\xE9\xA9\xAC\xE8\xBE\xBE\xE9\x94\x99\xE8\xAF\xAF"
-              ",\xE8\xAF\xB7\xE9\x87\x8D\xE5\x90\xAF\xE6\x89\x93\xE5\x8D\xB0\xE6\x9C\xBA");
-    EXPECT_NE(decodeStatusInfo(3174, "VEXO").discription.find("\xEF\xBC\x8C"), std::string::npos);
-    const std::string startKey = decodeStatusInfo(7005, "LM310").discription;
-    EXPECT_NE(startKey.find("\xE2\x80\x9C\xE5\x90\xAF\xE5\x8A\xA8\xE2\x80\x9D"), std::string::npos) << startKey;
-    EXPECT_NE(decodeStatusInfo(3102, "LX760DN").discription.find(" OK "), std::string::npos);
-}
-
 TEST(StatusDecoding, TablesHoldEachCodeOnceAndNeverShadowed)
 {
     std::set<std::int64_t> base;
@@ -102,21 +89,7 @@ TEST(StatusDecoding, TablesHoldEachCodeOnceAndNeverShadowed)
         for (const StatusEntry& e : series.table) {
             EXPECT_TRUE(seen.insert(e.code).second) << series.name << " " << e.code;
             EXPECT_FALSE(base.contains(e.code)) << series.name << " " << e.code << " can never be reached";
-            EXPECT_GE(e.level, 1);
-            EXPECT_LE(e.level, 3);
         }
-    }
-}
-
-TEST(StatusDecoding, MultifunctionTablesDifferOnlyInAdvice)
-{
-    const auto button = statusSeries()[2].table;
-    const auto screen = statusSeries()[3].table;
-    ASSERT_EQ(button.size(), screen.size());
-    for (std::size_t i = 0; i < button.size(); ++i) {
-        EXPECT_EQ(button[i].code, screen[i].code);
-        EXPECT_EQ(button[i].level, screen[i].level) << button[i].code;
-        EXPECT_EQ(button[i].message, screen[i].message) << button[i].code;
     }
 }
 
