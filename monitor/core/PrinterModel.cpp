@@ -120,13 +120,13 @@ void PrinterModel::getPrinterList()
 void PrinterModel::finishDiscovery(quint64 run, const QList<Printer>& usb, const QList<Printer>& net)
 {
     if (run != discoveryRun_) {
-        qCDebug(lcMonitor) << "discarding superseded discovery run" << run;
+        qCDebug(lcMonitor).nospace() << "discarding superseded discovery run " << run;
         return;
     }
 
     isWakeUp_ = true;
     setPrinterList(printerList_ + usb + net);
-    qCDebug(lcMonitor).noquote() << "printerlist size = " << printerList_.size();
+    qCDebug(lcMonitor).nospace().noquote() << "printerlist size = " << printerList_.size();
 
     if (printerList_.isEmpty()) {
         setStatusInfo({3, QStringLiteral("没有连接的设备"), QStringLiteral("请刷新打印机列表或检查设备连接状态"), 0, 0});
@@ -152,7 +152,7 @@ void PrinterModel::updateStatus(const Printer&)
         return;
     }
     initStatus();
-    qCDebug(lcMonitor) << "timer status = " << timerModeName(timerMode_);
+    qCDebug(lcMonitor).nospace().noquote() << "timer status = " << timerModeName(timerMode_);
     switch (timerMode_) {
     case TimerMode::running:
         timer_.stop();
@@ -241,15 +241,15 @@ void PrinterModel::applyReading(quint64 selection, Link link, const StatusReadin
         return;
     }
 
-    qCDebug(lcMonitor).noquote() << "status code = " << reading.code << " toner = " << reading.toner
-                                 << " haswakeup = " << selectedPrinter_.hasWakeUp;
+    qCDebug(lcMonitor).nospace().noquote() << "status code = " << reading.code << " toner = " << reading.toner
+                                           << " haswakeup = " << selectedPrinter_.hasWakeUp;
     if (reading.code == 2009 && selectedPrinter_.hasWakeUp) {
         qCDebug(lcMonitor) << "printer sleeps, status queries stop";
         isWakeUp_ = false;
     }
 
-    qCDebug(lcMonitor).noquote() << "select printer is " << selectedPrinter_.name
-                                 << " and status code = " << reading.code;
+    qCDebug(lcMonitor).nospace().noquote() << "select printer is " << selectedPrinter_.name
+                                           << " and status code = " << reading.code;
     const DecodedStatus decoded = decodeStatusInfo(reading.code, selectedPrinter_.name.toStdString());
     statusInfo_.level = decoded.level;
     statusInfo_.message = QString::fromStdString(decoded.message);
