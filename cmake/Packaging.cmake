@@ -1,0 +1,25 @@
+# Debian package: cpack -G DEB in a configured build folder.
+# The filter and PPD install to the absolute folders the system's CUPS uses,
+# so the package needs no maintainer scripts: the scheduler picks the PPD up
+# through its driver lister and runs the filter by name.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vexo-printer-driver)
+set(CPACK_PACKAGE_VENDOR "Vexo")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "CUPS driver for Vexo monochrome laser printers")
+set(CPACK_PACKAGE_DESCRIPTION "Print filter and PPD for Vexo monochrome laser printers on USB or the network.
+The filter turns the gray raster the CUPS filter chain renders into the
+printer's JBIG job stream.")
+set(CPACK_PACKAGE_CONTACT "Vexo driver maintainers <drivers@vexo.invalid>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Library dependencies (libcups2, libjbig0, libstdc++6, ...) come from
+# dpkg-shlibdeps; the rest is the filter chain that feeds the filter.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "cups-daemon, cups-filters, ghostscript")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)
