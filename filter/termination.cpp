@@ -23,6 +23,7 @@ void installTerminationHandler()
     // flag is seen.
     action.sa_flags = 0;
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGPIPE, &action, nullptr);  // backend gone: stop and clean up like a cancel
 }
 
 bool terminationRequested()
