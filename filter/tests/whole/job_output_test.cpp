@@ -1,0 +1,286 @@
+// What the printer receives for a job: headers from the queue's options,
+// every page's halftone, copies, duplex completion and the user messages.
+#include "whole_support.h"
+
+#include "jobstream/jbig_decode.h"
+
+#include <gtest/gtest.h>
+
+using namespace vexo::wholetest;
+using vexo::jobstream::Ending;
+using vexo::jobstream::Job;
+using vexo::mkraster::PageFormat;
+
+namespace {
+
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+std::string customSize(int width, int height)
+{
+    return "na_customsize_" + std::to_string(static_cast<int>(width / 23.6)) + "x" +
+           std::to_string(static_cast<int>(height / 23.6)) + "mm";
+}
+
+struct InputFormat {
+    const char* name;
+    cups_cspace_t space;
+    unsigned bits;
+    bool compressed;
+};
+
+class InputFormats : public WholeFilter, public ::testing::WithParamInterface<InputFormat> {};
+
+// Whatever gray depth or RGB arrives, the page prints as its gray would.
+TEST_P(InputFormats, PrintAsTheirGray)
+{
+    PageFormat format = smallFormat(61, 90);  // width not a multiple of 8
+    format.colorSpace = GetParam().space;
+    format.bits = GetParam().bits;
+    auto pages = samplePages(1, format);
+    FilterRun r;
+    r.raster = rasterOf(pages, GetParam().compressed);
+    FilterResult result = run(r);
+
+    EXPECT_EQ(result.exitCode, 0) << result.log;
+    Job job;
+    ASSERT_TRUE(parses(result.stream, job));
+    ASSERT_EQ(job.pages.size(), 1u);
+    EXPECT_EQ(job.pages[0].width, 64);
+    EXPECT_TRUE(shows(job.pages[0], expectedPage(pages[0])));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Raster, InputFormats,
+    ::testing::Values(InputFormat{"W8", CUPS_CSPACE_W, 8, true}, InputFormat{"W8v1", CUPS_CSPACE_W, 8, false},
+                      InputFormat{"W1", CUPS_CSPACE_W, 1, true}, InputFormat{"W2", CUPS_CSPACE_W, 2, false},
+                      InputFormat{"W4", CUPS_CSPACE_W, 4, true}, InputFormat{"W16", CUPS_CSPACE_W, 16, true},
+                      InputFormat{"SW8", CUPS_CSPACE_SW, 8, true}, InputFormat{"K1", CUPS_CSPACE_K, 1, false},
+                      InputFormat{"K8", CUPS_CSPACE_K, 8, true}, InputFormat{"K16", CUPS_CSPACE_K, 16, false},
+                      InputFormat{"RGB8", CUPS_CSPACE_RGB, 8, true}),
+    [](const ::testing::TestParamInfo<InputFormat>& param) { return std::string(param.param.name); });
+
+struct OptionCase {
+    const char* name;
+    const char* options;
+    const char* resolution;
+    const char* mediaType;
+    const char* mediaSize;
+    double ratio;
+    int darkness;
+};
+
+class QueueOptions : public WholeFilter, public ::testing::WithParamInterface<OptionCase> {};
+
+TEST_P(QueueOptions, ShapeHeadersAndPages)
+{
+    const OptionCase& c = GetParam();
+    auto pages = samplePages(1, smallFormat(120, 90));
+    addNoise(pages[0], 1);  // gray everywhere: every threshold counts
+    FilterRun r;
+    r.ppd = VEXO_TEST_PPD;
+    r.options = c.options;
+    r.raster = rasterOf(pages);
+    FilterResult result = run(r);
+
+    EXPECT_EQ(result.exitCode, 0) << result.log;
+    Job job;
+    ASSERT_TRUE(parses(result.stream, job));
+    EXPECT_EQ(job.header.resolution, c.resolution);
+    EXPECT_EQ(job.header.mediaType, c.mediaType);
+    EXPECT_EQ(job.header.sides, "OneSided");
+    EXPECT_EQ(job.header.copies, "1");
+    ASSERT_EQ(job.pages.size(), 1u);
+    EXPECT_EQ(job.pages[0].mediaSize, c.mediaSize);
+    EXPECT_TRUE(shows(job.pages[0], expectedPage(pages[0], c.ratio, c.darkness)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ppd, QueueOptions,
+    ::testing::Values(
+        OptionCase{"Defaults", "", "600x600", "plain", "na_a4_210x297mm", 1.0, 0},
+        OptionCase{"Shrunk", "CScale=50% GammaDarkness=darkness3 Resolution=1200dpi MediaType=Thick PageSize=Letter",
+                   "1200x1200", "Thick", "na_LETTER_216x279mm", 0.5, 3},
+        OptionCase{"Enlarged", "CScale=130% GammaDarkness=darkness5 Resolution=1200*600dpi MediaType=Envelope "
+                               "PageSize=A5",
+                   "1200x600", "envelope", "na_a5_148x210mm", 1.3, 5},
+        OptionCase{"Lightest", "CScale=150% GammaDarkness=darkness1", "600x600", "plain", "na_a4_210x297mm", 1.5, 1},
+        OptionCase{"ChoicesWithoutRow", "CScale=125% GammaDarkness=darkness7 MediaType=Card PageSize=Legal",
+                   "600x600", "plain", "na_a4_210x297mm", 1.0, 0}),
+    [](const ::testing::TestParamInfo<OptionCase>& param) { return std::string(param.param.name); });
+
+using JobOutput = WholeFilter;
+
+TEST_F(JobOutput, CollatedCopiesRepeatTheDocument)
+{
+    auto pages = samplePages(2, smallFormat());
+    FilterRun r;
+    r.copies = "3";
+    r.raster = rasterOf(pages);
+    FilterResult result = run(r);
+
+    // The same spool files serve every pass, and they were in the job's folder.
+    EXPECT_TRUE(contains(result.log, spoolDir + "/42-jbig-0002")) << result.log;
+    Job job;
+    ASSERT_TRUE(parses(result.stream, job));
+    EXPECT_EQ(job.header.copies, "1");
+    ASSERT_EQ(job.pages.size(), 6u);
+    for (std::size_t i = 0; i < 6; ++i) {
+        EXPECT_TRUE(shows(job.pages[i], expectedPage(pages[i % 2]))) << "page " << i + 1;
+        EXPECT_EQ(job.pages[i].data, job.pages[i % 2].data) << "page " << i + 1;
+    }
+}
+
+TEST_F(JobOutput, UncollatedCopiesAreLeftToThePrinter)
+{
+    FilterRun r;
+    r.ppd = VEXO_TEST_PPD;
+    r.options = "Collate=False";
+    r.copies = "3";
+    r.raster = rasterOf(samplePages(2, smallFormat()));
+    FilterResult result = run(r);
+
+    Job job;
+    ASSERT_TRUE(parses(result.stream, job));
+    EXPECT_EQ(job.header.copies, "3");
+    EXPECT_EQ(job.pages.size(), 2u);
+}
+
+TEST_F(JobOutput, OddDuplexJobGetsABlankBackInEveryCopy)
+{
+    auto pages = samplePages(3, smallFormat());
+    FilterRun r;
+    r.ppd = VEXO_TEST_PPD;
+    r.options = "Duplex=DuplexNoTumble";
+    r.copies = "2";
+    r.raster = rasterOf(pages);
+    FilterResult result = run(r);
+
+    EXPECT_EQ(result.exitCode, 0);
+    Job job;
+    ASSERT_TRUE(parses(result.stream, job));
+    EXPECT_EQ(job.header.sides, "TwoSidedLongEdge");
+    ASSERT_EQ(job.pages.size(), 8u);
+    for (std::size_t pass = 0; pass < 2; ++pass) {
+        for (std::size_t i = 0; i < 3; ++i)
+            EXPECT_TRUE(shows(job.pages[pass * 4 + i], expectedPage(pages[i])));
+        EXPECT_TRUE(shows(job.pages[pass * 4 + 3], blankPage(pages[2].image.width, pages[2].image.height)));
+    }
+}
+
+TEST_F(JobOutput, EvenDuplexJobHasNoBlankPage)
+{
+    FilterRun r;
+    r.ppd = VEXO_TEST_PPD;
+    r.options = "Duplex=DuplexTumble";
+    r.raster = rasterOf(samplePages(2, smallFormat()));
+    FilterResult result = run(r);
+
+    Job job;
+    ASSERT_TRUE(parses(result.stream, job));
+    EXPECT_EQ(job.header.sides, "TwoSidedShortEdge");
+    EXPECT_EQ(job.pages.size(), 2u);
+}
+
+// Every repeated page carries its own size, not that of the page sent last.
+TEST_F(JobOutput, MixedPageSizesKeepTheirOwnHeadersInEveryCopy)
+{
+    std::vector<TestPage> pages;
+    for (auto [w, h, n] : {std::tuple{144u, 100u, 1}, {200u, 150u, 2}, {96u, 120u, 3}}) {
+        auto one = samplePages(n, smallFormat(w, h));
+        pages.push_back(one.back());
+    }
+    FilterRun r;
+    r.ppd = VEXO_TEST_PPD;
+    r.options = "PageSize=Custom.300x200 Duplex=DuplexNoTumble";
+    r.copies = "2";
+    r.raster = rasterOf(pages);
+    FilterResult result = run(r);
+
+    EXPECT_EQ(result.exitCode, 0);
+    Job job;
+    ASSERT_TRUE(parses(result.stream, job));
+    ASSERT_EQ(job.pages.size(), 8u);
+    for (std::size_t pass = 0; pass < 2; ++pass) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            const TestPage& source = pages[std::min<std::size_t>(i, 2)];
+            const auto& page = job.pages[pass * 4 + i];
+            EXPECT_EQ(page.mediaSize, customSize(source.image.width, source.image.height)) << "page " << pass * 4 + i + 1;
+            EXPECT_TRUE(shows(page, i < 3 ? expectedPage(source)
+                                          : blankPage(source.image.width, source.image.height)))
+                << "page " << pass * 4 + i + 1;
+        }
+    }
+}
+
+TEST_F(JobOutput, FullA4PageAt600Dpi)
+{
+    PageFormat a4;  // 595 x 842 pt at 600 dpi
+    auto pages = samplePages(1, a4);
+    FilterRun r;
+    r.ppd = VEXO_TEST_PPD;
+    r.options = "PageSize=Custom.595x842";
+    r.raster = rasterOf(pages);
+    FilterResult result = run(r);
+
+    EXPECT_EQ(result.exitCode, 0);
+    Job job;
+    ASSERT_TRUE(parses(result.stream, job));
+    ASSERT_EQ(job.pages.size(), 1u);
+    const auto& page = job.pages[0];
+    EXPECT_EQ(page.mediaSize, "na_customsize_210x297mm");
+    EXPECT_EQ(page.width, 4960);
+    EXPECT_EQ(page.height, 7016);
+    EXPECT_TRUE(shows(page, expectedPage(pages[0])));
+    EXPECT_EQ(vexo::jobstream::readBieHeader(page.data).l0, 128u);
+}
+
+struct Language {
+    const char* name;
+    const char* appleLanguage;  // nullptr: not set
+    const char* lang;
+    const char* converted;
+    const char* sending;
+    const char* finished;
+};
+
+class Messages : public WholeFilter, public ::testing::WithParamInterface<Language> {};
+
+TEST_P(Messages, FollowTheJobsLanguage)
+{
+    const Language& l = GetParam();
+    FilterRun r;
+    r.raster = rasterOf(samplePages(1, smallFormat()));
+    if (l.appleLanguage)
+        r.env.emplace_back("APPLE_LANGUAGE", l.appleLanguage);
+    if (l.lang)
+        r.env.emplace_back("LANG", l.lang);
+    FilterResult result = run(r);
+
+    EXPECT_TRUE(contains(result.log, l.converted)) << result.log;
+    EXPECT_TRUE(contains(result.log, l.sending)) << result.log;
+    EXPECT_TRUE(contains(result.log, l.finished)) << result.log;
+}
+
+constexpr const char* kEnglishEnd = "INFO: Finish sending all job data.And waiting for printer to finish the job.\n";
+constexpr const char* kChineseEnd = "INFO:打印数据已完成发送，等待打印机打印完成\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Wordings, Messages,
+    ::testing::Values(
+        Language{"LangEnglish", nullptr, "en.UTF-8", "INFO:Finished page 1 data transformation\n",
+                 "INFO: Start to send page(1) data\n", kEnglishEnd},
+        Language{"AppleLanguageWins", "zh_CN", "en.UTF-8", "INFO:完成第1页的数据转换\n", "INFO:开始发送第1页的数据\n",
+                 kChineseEnd},
+        Language{"AppleEnglish", "en_US", "fr_FR.UTF-8", "INFO:Finished page 1 data transformation\n",
+                 "INFO: Start to send page(1) data\n", kEnglishEnd},
+        Language{"Other", "fr", nullptr, "INFO:Complete data conversion on page 1\n",
+                 "INFO:Starting to send data on page 1\n", kEnglishEnd},
+        Language{"LangChinese", nullptr, "zh_TW.UTF-8", "INFO:完成第1页的数据转换\n", "INFO:开始发送第1页的数据\n",
+                 kChineseEnd},
+        Language{"NoneSet", nullptr, nullptr, "INFO:完成第1页的数据转换\n", "INFO:开始发送第1页的数据\n", kChineseEnd}),
+    [](const ::testing::TestParamInfo<Language>& param) { return std::string(param.param.name); });
+
+}  // namespace
