@@ -72,6 +72,11 @@ struct Malformed {
     const char* message;  // part of the error text
 };
 
+void PrintTo(const Malformed& m, std::ostream* os)
+{
+    *os << m.what;
+}
+
 class JobStreamParserRejects : public ::testing::TestWithParam<Malformed> {};
 
 TEST_P(JobStreamParserRejects, WithOffset)

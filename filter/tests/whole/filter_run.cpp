@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -56,6 +57,16 @@ Backend brokenAfterFirstPage()
         if (r.command == CUPS_SC_CMD_DRAIN_OUTPUT && s.find("Event=EndOfPage;") != std::string::npos)
             return Answer::reply(CUPS_SC_STATUS_IO_ERROR);
         return connected()(r, s);
+    };
+}
+
+Backend lateFirstAnswer()
+{
+    return [](const Request& r, const std::string& s) {
+        Answer a = connected()(r, s);
+        if (r.number == 1)
+            a.delay = std::chrono::milliseconds(1500);
+        return a;
     };
 }
 
@@ -145,21 +156,24 @@ private:
 
 std::vector<std::string> childEnvironment(const FilterRun& run, const std::string& spoolDir)
 {
-    std::vector<std::string> env = {
-        "PATH=/usr/bin:/bin",
-        "HOME=" + spoolDir,
-        "TMPDIR=" + spoolDir,
+    std::map<std::string, std::string> env = {
+        {"PATH", "/usr/bin:/bin"},
+        {"HOME", spoolDir},
+        {"TMPDIR", spoolDir},
         // cupsCancelJob must not reach a real spooler on the test machine.
-        "CUPS_SERVER=" + spoolDir + "/no-spooler",
+        {"CUPS_SERVER", spoolDir + "/no-spooler"},
     };
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
         if (const char* value = std::getenv(name))
-            env.push_back(std::string(name) + "=" + value);
+            env[name] = value;
     if (run.ppd)
-        env.push_back("PPD=" + *run.ppd);
+        env["PPD"] = *run.ppd;
     for (const auto& [name, value] : run.env)
-        env.push_back(name + "=" + value);
-    return env;
+        env[name] = value;
+    std::vector<std::string> out;
+    for (const auto& [name, value] : env)
+        out.push_back(name + "=" + value);
+    return out;
 }
 
 std::vector<char*> pointers(std::vector<std::string>& strings)
@@ -233,6 +247,12 @@ FilterResult runFilter(const FilterRun& run, const std::string& spoolDir)
     std::size_t fed = 0;
     int status = 0;
     Clock::time_point terminatedAt{};
+    struct Late {
+        Clock::time_point due;
+        cups_sc_command_t command;
+        Answer answer;
+    };
+    std::vector<Late> late;
     const auto deadline = started + run.watchdog;
 
     if (run.raster.empty()) {
@@ -286,7 +306,9 @@ FilterResult runFilter(const FilterRun& run, const std::string& spoolDir)
             if (cupsSideChannelRead(&command, &ignored, data, &length, 1.0) == 0) {
                 Request request{static_cast<int>(result.exchanges.size()) + 1, command};
                 Answer answer = run.backend(request, result.stream);
-                if (!answer.swallow)
+                if (!answer.swallow && answer.delay.count() > 0)
+                    late.push_back({Clock::now() + answer.delay, command, answer});
+                else if (!answer.swallow)
                     cupsSideChannelWrite(command, answer.status, answer.data.data(),
                                          static_cast<int>(answer.data.size()), 1.0);
                 if (answer.terminate && terminatedAt == Clock::time_point{}) {
@@ -296,6 +318,16 @@ FilterResult runFilter(const FilterRun& run, const std::string& spoolDir)
                 result.exchanges.push_back({request, answer});
             } else if (fds[channelSlot].revents & (POLLHUP | POLLERR)) {
                 channelOpen = false;  // the filter closed its end
+            }
+        }
+
+        for (auto it = late.begin(); it != late.end();) {
+            if (channelOpen && !exited && Clock::now() >= it->due) {
+                cupsSideChannelWrite(it->command, it->answer.status, it->answer.data.data(),
+                                     static_cast<int>(it->answer.data.size()), 1.0);
+                it = late.erase(it);
+            } else {
+                ++it;
             }
         }
 

@@ -26,9 +26,13 @@ struct Answer {
     cups_sc_status_t status = CUPS_SC_STATUS_OK;
     std::string data;
     bool terminate = false;  // then send SIGTERM, as the spooler does on cancel
+    std::chrono::milliseconds delay{0};  // answer only after this long
 
-    static Answer reply(cups_sc_status_t status, std::string data = {}) { return {false, status, std::move(data), false}; }
-    static Answer none(bool terminate = false) { return {true, CUPS_SC_STATUS_NONE, {}, terminate}; }
+    static Answer reply(cups_sc_status_t status, std::string data = {})
+    {
+        return {false, status, std::move(data), false, {}};
+    }
+    static Answer none(bool terminate = false) { return {true, CUPS_SC_STATUS_NONE, {}, terminate, {}}; }
 };
 
 // Decides the answer to each request; `stream` is the job stream received so
@@ -41,6 +45,7 @@ Backend notImplemented();             // a backend without side-channel support
 Backend ioErrorOnce();                // first check fails, then connected
 Backend timeoutsFirst(int swallowed); // the first checks go unanswered
 Backend brokenAfterFirstPage();       // drains fail once page 1 has ended
+Backend lateFirstAnswer();            // the first check is answered after its time-out
 Backend silent(int terminateAt = 0);  // never answers; SIGTERM at that request
 }  // namespace backends
 

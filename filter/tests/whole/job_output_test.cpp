@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 using namespace vexo::wholetest;
 using vexo::jobstream::Ending;
 using vexo::jobstream::Job;
@@ -30,6 +34,11 @@ struct InputFormat {
     unsigned bits;
     bool compressed;
 };
+
+void PrintTo(const InputFormat& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class InputFormats : public WholeFilter, public ::testing::WithParamInterface<InputFormat> {};
 
@@ -71,6 +80,11 @@ struct OptionCase {
     double ratio;
     int darkness;
 };
+
+void PrintTo(const OptionCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class QueueOptions : public WholeFilter, public ::testing::WithParamInterface<OptionCase> {};
 
@@ -117,6 +131,7 @@ TEST_F(JobOutput, CollatedCopiesRepeatTheDocument)
 {
     auto pages = samplePages(2, smallFormat());
     FilterRun r;
+    r.options.reset();  // no option argument at all
     r.copies = "3";
     r.raster = rasterOf(pages);
     FilterResult result = run(r);
@@ -215,6 +230,47 @@ TEST_F(JobOutput, MixedPageSizesKeepTheirOwnHeadersInEveryCopy)
     }
 }
 
+// The spool folder is shared: links planted at the job's file names must be
+// replaced, never written through.
+TEST_F(JobOutput, LinksPlantedAtSpoolNamesAreNotFollowed)
+{
+    const std::string victim = spoolDir + "-victim";
+    std::ofstream(victim) << "keep";
+    for (const char* name : {"/42-jbigold-0001", "/42-jbig-0001", "/42-jbig-0002"})
+        std::filesystem::create_symlink(victim, spoolDir + name);
+    auto pages = samplePages(2, smallFormat());
+    FilterRun r;
+    r.raster = rasterOf(pages);
+    FilterResult result = run(r);
+
+    std::ifstream in(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
+    std::filesystem::remove(victim);
+    EXPECT_EQ(result.exitCode, 0);
+    Job job;
+    ASSERT_TRUE(parses(result.stream, job));
+    ASSERT_EQ(job.pages.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i)
+        EXPECT_TRUE(shows(job.pages[i], expectedPage(pages[i])));
+}
+
+// Nowhere to put the page image: the page goes out empty and the job ends.
+TEST_F(JobOutput, UnwritableSpoolFolderEndsTheJobAfterAnEmptyPage)
+{
+    FilterRun r;
+    r.raster = rasterOf(samplePages(2, smallFormat()));
+    r.env = {{"TMPDIR", spoolDir + "/missing"}, {"LANG", "en.UTF-8"}};
+    FilterResult result = run(r);
+
+    EXPECT_EQ(result.exitCode, 0);
+    Job job;
+    ASSERT_TRUE(parses(result.stream, job));
+    EXPECT_EQ(job.ending, Ending::EndOfJob);
+    ASSERT_EQ(job.pages.size(), 1u);
+    EXPECT_TRUE(job.pages[0].data.empty());
+    EXPECT_TRUE(contains(result.log, "INFO:Job Cancelling\n"));
+}
+
 TEST_F(JobOutput, FullA4PageAt600Dpi)
 {
     PageFormat a4;  // 595 x 842 pt at 600 dpi
@@ -245,6 +301,11 @@ struct Language {
     const char* sending;
     const char* finished;
 };
+
+void PrintTo(const Language& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class Messages : public WholeFilter, public ::testing::WithParamInterface<Language> {};
 

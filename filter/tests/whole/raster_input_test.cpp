@@ -65,6 +65,11 @@ struct BadInput {
     std::size_t pages;
 };
 
+void PrintTo(const BadInput& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class UnprintableRaster : public WholeFilter, public ::testing::WithParamInterface<BadInput> {};
 
 TEST_P(UnprintableRaster, EndsTheJobCleanly)

@@ -31,6 +31,11 @@ struct BackendCase {
     void (*check)(const FilterResult&, const Job&);
 };
 
+void PrintTo(const BackendCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class PrintsWithBackend : public WholeFilter, public ::testing::WithParamInterface<BackendCase> {};
 
 TEST_P(PrintsWithBackend, EveryPageThenEndOfJob)
@@ -77,6 +82,14 @@ INSTANTIATE_TEST_SUITE_P(
                         // Each unanswered check costs its 1 s time-out and a 1 s pause.
                         EXPECT_EQ(r.requests(CUPS_SC_CMD_GET_CONNECTED), 3);
                         EXPECT_GE(r.seconds, 3.5);
+                        EXPECT_TRUE(contains(r.log, "Check Connecttion CUPS Stauts = " +
+                                                        std::to_string(CUPS_SC_STATUS_TIMEOUT)));
+                    }},
+        BackendCase{"LateAnswer", Fd4::Backend, backends::lateFirstAnswer,
+                    [](const FilterResult& r, const Job&) {
+                        // The stale answer arrives in the second check's place; later
+                        // replies are one behind, which must not disturb the job.
+                        EXPECT_EQ(r.requests(CUPS_SC_CMD_GET_CONNECTED), 2);
                         EXPECT_TRUE(contains(r.log, "Check Connecttion CUPS Stauts = " +
                                                         std::to_string(CUPS_SC_STATUS_TIMEOUT)));
                     }},
