@@ -145,6 +145,8 @@ void applyResolution(FilterJob& job, const char* choice)
         logLine(job, "DEBUG:[Wren]Resolution = %s\n", choice);
         if (int code = indexOf(kResolutions, choice); code >= 0)
             job.quality_type = code;
+        else if (std::strcmp(choice, "1200x600dpi") == 0)
+            job.quality_type = 1;  // the spelling a PPD may carry for 1200*600dpi
     }
     logLine(job, "DEBUG:[Wren]Resolution_type=%d, 0->600dpi, 1->1200*600dpi, 2->1200dpi\n",
             job.quality_type);

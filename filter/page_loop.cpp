@@ -219,7 +219,9 @@ int runJob(FilterJob& job, int rasterFd, Pause pause)
     logLine(job, "DEBUG:[Wren] total page number =  %d ========================\n", job.page);
     logLine(job, "DEBUG: total page number =  %d ========================\n", job.page - 1);
     const int converted = job.page - 1;
-    if (!failed && job.isDuplex != 0 && converted % 2 == 1) {
+    // A job that stopped converting is being cancelled: no back page, no more passes.
+    const bool goOn = !failed && !job.isCanceled;
+    if (goOn && job.isDuplex != 0 && converted % 2 == 1) {
         if (createBlankPage(job, job.page)) {
             if (!sendOnePage(job, job.page))
                 return terminationRequested() ? abandonJob(job) : 0;
@@ -231,7 +233,7 @@ int runJob(FilterJob& job, int rasterFd, Pause pause)
         job.page -= 1;
     }
 
-    if (!failed && job.collate == 1 && job.copies > 1) {
+    if (goOn && job.collate == 1 && job.copies > 1) {
         logLine(job, "DEBUG:send copy = %d and total copies = %d ========================\n", 2, job.copies);
         for (int copy = 2; copy <= job.copies; ++copy) {
             for (int n = 1; n <= job.page; ++n)

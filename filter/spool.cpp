@@ -1,5 +1,6 @@
 #include "spool.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -17,9 +18,15 @@ std::string spoolDirectory(const char* tmpdir)
 
 std::string spoolName(const std::string& dir, const std::string& jobId, const char* suffix, int page)
 {
+    // The job id comes from the command line; it must never lead out of the
+    // spool folder or into another name.
+    std::string safeId = jobId;
+    for (char& c : safeId)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_')
+            c = '_';
     char number[16];
     std::snprintf(number, sizeof number, "-%04d", page);
-    return dir + jobId + suffix + number;
+    return dir + safeId + suffix + number;
 }
 
 int createSpoolFile(const std::string& path)

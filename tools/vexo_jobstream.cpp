@@ -4,6 +4,8 @@
 #include "jobstream/job_stream_parser.h"
 #include "jobstream/png_write.h"
 
+#include <filesystem>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -83,6 +85,14 @@ int main(int argc, char* argv[])
         std::printf("job: no pages, no job header\n");
 
     int status = 0;
+    if (!pngDir.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(pngDir, error);
+        if (error) {
+            std::fprintf(stderr, "vexo-jobstream: %s: %s\n", pngDir.c_str(), error.message().c_str());
+            return 2;
+        }
+    }
     for (std::size_t i = 0; i < job.pages.size(); ++i) {
         const Page& page = job.pages[i];
         std::printf("page %zu: %s %d x %d, %zu bytes in %zu chunk(s)", i + 1, page.mediaSize.c_str(), page.width,

@@ -101,6 +101,7 @@ TEST(SpoolNames, PagesArePaddedToFourDigitsAndGrowPastThem)
 {
     EXPECT_EQ(spoolName("/var/spool/cups/tmp/", "42", kTempSuffix, 3), "/var/spool/cups/tmp/42-jbigold-0003");
     EXPECT_EQ(spoolName("/var/spool/cups/tmp/", "7", kFinalSuffix, 12345), "/var/spool/cups/tmp/7-jbig-12345");
+    EXPECT_EQ(spoolName("/tmp/s/", "../../etc/x", kFinalSuffix, 1), "/tmp/s/______etc_x-jbig-0001");
     EXPECT_EQ(spoolDirectory("/tmp/cups"), "/tmp/cups/");
     EXPECT_EQ(spoolDirectory("/tmp/cups/"), "/tmp/cups/");
     EXPECT_EQ(spoolDirectory(nullptr), "/var/spool/cups/tmp/");

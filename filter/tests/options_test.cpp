@@ -60,6 +60,7 @@ TEST(Options, ChoicesMapOntoTheirCodesAndUnlistedOnesFallBack)
           {"GammaDarkness", "darkness7"}, {"Resolution", "300dpi"}},
          0, 0, 1, 0, 0, 1.0},
         {{{"MediaType", "Narrow"}, {"CScale", "150%"}, {"GammaDarkness", "darkness1"}}, 1, 0, 1, 1, 0, 1.5},
+        {{{"Resolution", "1200x600dpi"}}, 0, 0, 1, 0, 1, 1.0},
     };
     for (const Case& c : cases) {
         FilterJob job = jobWith(c.choices);
