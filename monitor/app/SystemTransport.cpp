@@ -1,0 +1,34 @@
+#include "SystemTransport.h"
+
+#include "NetTransport.h"
+
+namespace {
+
+std::shared_ptr<PrinterTransport> defaultUsbTransport()
+{
+    // The USB transport plugs in here; until then USB finds nothing.
+    return std::make_shared<PrinterTransport>();
+}
+
+}  // namespace
+
+SystemTransport::SystemTransport(std::shared_ptr<vexo::net::NetTransport> net, std::shared_ptr<PrinterTransport> usb)
+    : net_(net ? std::move(net) : std::make_shared<vexo::net::NetTransport>()),
+      usb_(usb ? std::move(usb) : defaultUsbTransport())
+{
+}
+
+SystemTransport::~SystemTransport() = default;
+
+QList<Printer> SystemTransport::getPrinterByIOUSB() { return usb_->getPrinterByIOUSB(); }
+
+StatusReading SystemTransport::getUSBControlRequestInfo(const Printer& printer)
+{
+    return usb_->getUSBControlRequestInfo(printer);
+}
+
+QList<Printer> SystemTransport::getPrinterBySNMP() { return net_->getPrinterBySNMP(); }
+
+StatusReading SystemTransport::getSNMPStatus(const Printer& printer) { return net_->getSNMPStatus(printer); }
+
+void SystemTransport::createWakeUpServer(PrinterModel& model) { net_->createWakeUpServer(model); }

@@ -1,0 +1,170 @@
+#include "Cli.h"
+
+#include "PrinterModel.h"
+#include "SystemTransport.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace vexo::cli {
+
+namespace {
+
+QJsonObject printerObject(const Printer& p, int index)
+{
+    QJsonObject o{
+        {"name", p.name},       {"label", p.label},         {"type", p.type},
+        {"ip", p.ip},           {"PID", int(p.PID)},        {"VID", int(p.VID)},
+        {"hasWifi", p.hasWifi != 0}, {"hasTonerInfo", p.hasTonerInfo != 0}, {"hasWakeUp", p.hasWakeUp},
+    };
+    if (index > 0)
+        o.insert("index", index);
+    return o;
+}
+
+QJsonObject statusObject(const StatusInfo& s)
+{
+    return {{"level", s.level},      {"levelName", levelName(s.level)}, {"message", s.message},
+            {"discription", s.discription}, {"toner", s.toner},         {"code", s.code}};
+}
+
+// Waits for the reading that follows a selection (the first after "connecting").
+StatusInfo awaitReading(PrinterModel& model)
+{
+    QEventLoop loop;
+    QObject::connect(&model, &PrinterModel::statusInfoChanged, &loop, [&] {
+        if (model.statusInfo().code != 5555)
+            loop.quit();
+    });
+    loop.exec();
+    return model.statusInfo();
+}
+
+std::optional<Printer> pick(Context& ctx, const QStringList& args, bool required)
+{
+    const QList<Printer> list = ctx.discover();
+    if (list.isEmpty()) {
+        ctx.err << "no printer found\n";
+        return std::nullopt;
+    }
+    if (args.isEmpty()) {
+        if (required) {
+            ctx.err << "which printer? give its number, address, label or model name\n";
+            return std::nullopt;
+        }
+        return list.first();
+    }
+    const auto found = ctx.find(list, args.first());
+    if (!found)
+        ctx.err << "no printer matches \"" << args.first() << "\"\n";
+    return found;
+}
+
+}  // namespace
+
+QString levelName(qint64 level)
+{
+    switch (level) {
+    case 1: return QStringLiteral("normal");
+    case 2: return QStringLiteral("warning");
+    case 3: return QStringLiteral("error");
+    default: return QStringLiteral("unknown");
+    }
+}
+
+QByteArray printerJson(const Printer& p, int index)
+{
+    return QJsonDocument(printerObject(p, index)).toJson(QJsonDocument::Compact);
+}
+
+QByteArray statusJson(const Printer& p, const StatusInfo& s)
+{
+    return QJsonDocument(QJsonObject{{"printer", printerObject(p, 0)}, {"status", statusObject(s)}})
+        .toJson(QJsonDocument::Compact);
+}
+
+void printStatus(Context& ctx, const Printer& p, const StatusInfo& s)
+{
+    if (ctx.json) {
+        ctx.out << statusJson(p, s) << '\n';
+    } else {
+        ctx.out << p.label << '\n'
+                << "  status:  " << s.code << ' ' << s.message << " (" << levelName(s.level) << ")\n";
+        if (!s.discription.isEmpty())
+            ctx.out << "  advice:  " << s.discription << '\n';
+        if (p.hasTonerInfo)
+            ctx.out << "  toner:   " << s.toner << "%\n";
+    }
+    ctx.out.flush();
+}
+
+int runDiscover(Context& ctx, const QStringList&)
+{
+    const QList<Printer> list = ctx.discover();
+    if (ctx.json) {
+        QJsonArray printers;
+        for (int i = 0; i < list.size(); ++i)
+            printers.append(printerObject(list[i], i + 1));
+        ctx.out << QJsonDocument(QJsonObject{{"printers", printers}}).toJson(QJsonDocument::Compact) << '\n';
+        return 0;
+    }
+    if (list.isEmpty()) {
+        ctx.out << "no printer found\n";
+        return 0;
+    }
+    ctx.out << qSetFieldWidth(4) << Qt::left << "#" << qSetFieldWidth(14) << "MODEL" << qSetFieldWidth(6) << "TYPE"
+            << qSetFieldWidth(17) << "ADDRESS" << qSetFieldWidth(0) << "LABEL\n";
+    for (int i = 0; i < list.size(); ++i) {
+        const Printer& p = list[i];
+        ctx.out << qSetFieldWidth(4) << QString::number(i + 1) << qSetFieldWidth(14) << p.name << qSetFieldWidth(6)
+                << p.type << qSetFieldWidth(17) << (p.ip.isEmpty() ? QStringLiteral("-") : p.ip)
+                << qSetFieldWidth(0) << p.label << '\n';
+    }
+    return 0;
+}
+
+int runStatus(Context& ctx, const QStringList& args)
+{
+    const auto printer = pick(ctx, args, true);
+    if (!printer)
+        return 1;
+    PrinterModel& model = ctx.model();
+    model.clickPrinter(*printer);
+    const StatusInfo s = awaitReading(model);
+    printStatus(ctx, *printer, s);
+    return s.code == 4444 ? 3 : 0;
+}
+
+int runWatch(Context& ctx, const QStringList& args)
+{
+    const auto printer = pick(ctx, args, false);
+    if (!printer)
+        return 1;
+    PrinterModel& model = ctx.model();
+    QObject::connect(&model, &PrinterModel::statusInfoChanged, &model, [&ctx, &model, p = *printer] {
+        const StatusInfo s = model.statusInfo();
+        if (s.code == 5555)
+            return;
+        if (!ctx.json)
+            ctx.out << QDateTime::currentDateTime().toString(Qt::ISODate) << "  ";
+        printStatus(ctx, p, s);
+    });
+    model.clickPrinter(*printer);
+    return QCoreApplication::exec();
+}
+
+std::span<const Command> commands()
+{
+    static const Command table[] = {
+        {"discover", "", "list the printers found over USB and on the local networks", runDiscover},
+        {"status", "<printer>", "query one printer once and print its decoded status", runStatus},
+        {"watch", "[printer]", "poll a printer (the first found by default) and print every reading", runWatch},
+    };
+    return table;
+}
+
+}  // namespace vexo::cli

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "PrinterTransport.h"
+#include "SnmpDiscovery.h"
+#include "SnmpStatus.h"
+#include "WakeUpListener.h"
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+
+struct OrrinPrinter;
+
+namespace vexo::net {
+
+struct NetTransportOptions {
+    DiscoveryOptions discovery;
+    size_t discoveryTextSize = kDiscoveryTextSize;
+    SnmpQueryOptions query;
+    int wakeUpPort = kWakeUpPort;
+    // Where discovery looks; the machine's own addresses unless replaced.
+    std::function<std::vector<InterfaceAddress>()> interfaces = localIPv4Addresses;
+    // Empty: the catalogue of the build's series.
+    std::span<const OrrinPrinter> catalogue;
+};
+
+struct DiscoveryReport {
+    std::string text;
+    DiscoveryStats stats;
+    size_t dropped = 0;
+};
+
+// The network half of the printer transport: SNMP discovery and status, the
+// wake-up listener and the command port.
+class NetTransport : public PrinterTransport {
+public:
+    explicit NetTransport(NetTransportOptions options = {});
+    ~NetTransport() override;
+
+    QList<Printer> getPrinterBySNMP() override;
+    StatusReading getSNMPStatus(const Printer& printer) override;
+    void createWakeUpServer(PrinterModel& model) override;
+
+    // One command over the printer's command port; absent when it does not answer.
+    std::optional<std::string> sendCommand(const Printer& printer, std::string_view command);
+
+    DiscoveryReport lastDiscovery() const;
+    // 0 until the listener has bound its port.
+    int wakeUpPort() const;
+
+private:
+    struct Relay;
+
+    NetTransportOptions options_;
+    mutable std::mutex mutex_;
+    DiscoveryReport last_;
+    std::shared_ptr<Relay> relay_;
+    std::unique_ptr<WakeUpListener> listener_;
+};
+
+// Printers the discovery text names, through the catalogue.
+QList<Printer> printersFromDiscoveryText(std::string_view text, std::span<const OrrinPrinter> catalogue);
+
+// A status reading from the rendered status and toner values.
+StatusReading readingFromTexts(std::string_view status, std::string_view toner);
+
+}  // namespace vexo::net

@@ -1,0 +1,273 @@
+#include "SnmpDiscovery.h"
+
+#include "Log.h"
+#include "SnmpLibrary.h"
+
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <sys/select.h>
+
+#include <bit>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+namespace vexo::net {
+
+namespace {
+
+constexpr const char* kRequested[] = {
+    ".1.3.6.1.2.1.1.1.0",      // sysDescr.0
+    ".1.3.6.1.2.1.1.2.0",      // sysObjectID.0
+    ".1.3.6.1.2.1.2.2.1.6.1",  // ifPhysAddress.1
+};
+constexpr const char* kSysObjectID = ".1.3.6.1.2.1.1.2.0";
+
+// Replies normally stop within a few seconds; a host that never stops
+// sending must not hold discovery forever.
+constexpr auto kCollectionLimit = std::chrono::seconds(30);
+
+std::string dotted(std::uint32_t hostOrder)
+{
+    in_addr a{htonl(hostOrder)};
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
+int mc_network_discovery_cb(int operation, netsnmp_session*, int, netsnmp_pdu* pdu, void* magic)
+{
+    qCDebug(lcMonitor) << " execute in function mc_network_discovery_cb +++++++++++++++++";
+    if (operation == NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE) {
+        auto* context = static_cast<DiscoveryContext*>(magic);
+        context->count += mc_network_discovery_handle(pdu, context);
+        qCDebug(lcMonitor, " add %d printer", context->count);
+    }
+    // Not handled: the broadcast request stays pending, so the answers of
+    // every other host keep arriving.
+    return 0;
+}
+
+}  // namespace
+
+bool DiscoveryText::append(std::string_view ip, std::string_view oid)
+{
+    const size_t entry = ip.size() + 1 + oid.size() + 1;
+    if (dropped_ > 0 || text_.size() + entry + 1 > capacity_) {
+        ++dropped_;
+        return false;
+    }
+    text_.append(ip).append(",").append(oid).append("|");
+    return true;
+}
+
+std::string ip2brocast(std::string_view ip)
+{
+    size_t dots = 0;
+    size_t i = 0;
+    for (; i < ip.size() && dots < 3; ++i)
+        if (ip[i] == '.')
+            ++dots;
+    return std::string(ip.substr(0, i)) + "255";
+}
+
+std::vector<InterfaceAddress> localIPv4Addresses()
+{
+    std::vector<InterfaceAddress> list;
+    ifaddrs* head = nullptr;
+    if (::getifaddrs(&head) != 0) {
+        std::perror("getifaddrs");
+        return list;
+    }
+    for (ifaddrs* i = head; i; i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET)
+            continue;
+        InterfaceAddress a;
+        a.interface = i->ifa_name ? i->ifa_name : "";
+        a.address = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr);
+        a.netmask = i->ifa_netmask ? ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr)
+                                   : 0xFFFFFF00u;
+        list.push_back(a);
+    }
+    ::freeifaddrs(head);
+    return list;
+}
+
+std::vector<ProbeTarget> probeTargets(const std::vector<InterfaceAddress>& addresses)
+{
+    std::vector<ProbeTarget> targets;
+    for (const InterfaceAddress& a : addresses) {
+        if ((a.address >> 24) == 127)
+            continue;  // loopback holds no printers
+        ProbeTarget t{dotted(a.address), {}};
+        qCDebug(lcMonitor, "one ip of computer address : %s", t.address.c_str());
+        t.broadcasts.push_back(ip2brocast(t.address));
+        // Offices often run one /16 or wider; printers outside our own /24
+        // answer only to the network's real broadcast.
+        const int prefix = std::popcount(a.netmask);
+        const bool contiguous = a.netmask == (prefix == 0 ? 0u : ~0u << (32 - prefix));
+        if (contiguous && prefix >= 8 && prefix < 24) {
+            const std::string wide = dotted(a.address | ~a.netmask);
+            if (wide != t.broadcasts.front())
+                t.broadcasts.push_back(wide);
+        }
+        targets.push_back(std::move(t));
+    }
+    return targets;
+}
+
+int mc_network_discovery_handle(snmp_pdu* pdu, DiscoveryContext* magic)
+{
+    ++magic->replies;
+    const auto* from = static_cast<const sockaddr_in*>(pdu->transport_data);
+    if (!from || pdu->transport_data_length < int(sizeof(sockaddr_in)) || from->sin_family != AF_INET) {
+        qCDebug(lcMonitor) << " responder == NULL";
+        return 0;
+    }
+    char ip[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &from->sin_addr, ip, sizeof ip);
+    qCDebug(lcMonitor, "ip_addr = %s ", ip);
+
+    if (magic->detect.empty())
+        qCDebug(lcMonitor) << "magic->detect is null";
+    for (const DiscoveredHost& h : magic->detect) {
+        if (h.ip_addr == ip) {
+            ++magic->duplicates;
+            qCDebug(lcMonitor, "ip %s  is already handled!", ip);
+            return 0;
+        }
+    }
+
+    oid name[MAX_OID_LEN];
+    size_t nameLen = MAX_OID_LEN;
+    std::string rendered;
+    if (read_objid(kSysObjectID, name, &nameLen)) {
+        if (netsnmp_variable_list* v = find_varbind_in_list(pdu->variables, name, nameLen)) {
+            if (v->type != ASN_OBJECT_ID)
+                return 0;  // an exception or a wrong type: not a device we know
+            char buf[1024] = {};
+            snprint_objid(buf, sizeof buf, v->val.objid, v->val_len / sizeof(oid));
+            rendered = buf;
+        }
+    }
+    qCDebug(lcMonitor, "device is : %s ", rendered.c_str());
+    magic->detect.push_back({ip, rendered});
+    return 1;
+}
+
+int detectOneSubNet(DiscoveryText& out, const std::vector<std::string>& broadcasts, DiscoveryContext& context,
+                    const DiscoveryOptions& options)
+{
+    std::lock_guard lock(snmpLock());
+    initSnmp("snmpapp");
+
+    std::vector<netsnmp_session*> sessions;
+    for (const std::string& broadcast : broadcasts) {
+        netsnmp_session session;
+        snmp_sess_init(&session);
+        session.version = SNMP_VERSION_2c;
+        session.community = reinterpret_cast<u_char*>(const_cast<char*>(kCommunity.data()));
+        session.community_len = kCommunity.size();
+        session.peername = const_cast<char*>(broadcast.c_str());
+        session.flags |= SNMP_FLAGS_UDP_BROADCAST;
+        session.callback = mc_network_discovery_cb;
+        session.callback_magic = &context;
+        qCDebug(lcMonitor, "brocast sub net ip = %s", broadcast.c_str());
+
+        netsnmp_session* open = snmp_open(&session);
+        if (!open) {
+            snmp_sess_perror("ack", &session);
+            continue;
+        }
+        netsnmp_pdu* pdu = snmp_pdu_create(SNMP_MSG_GET);
+        for (const char* text : kRequested) {
+            oid name[MAX_OID_LEN];
+            size_t nameLen = MAX_OID_LEN;
+            if (read_objid(text, name, &nameLen))
+                snmp_add_null_var(pdu, name, nameLen);
+        }
+        if (snmp_send(open, pdu) == 0) {
+            qCDebug(lcMonitor) << " send snmp request error ++++++++++++++++++++++++++++++++++++++++++";
+            snmp_free_pdu(pdu);
+            snmp_close(open);
+            continue;
+        }
+        sessions.push_back(open);
+    }
+    if (sessions.empty())
+        return -1;
+
+    const auto deadline = std::chrono::steady_clock::now() + kCollectionLimit;
+    int quiet = 0;
+    while (quiet < options.quietWaits && std::chrono::steady_clock::now() < deadline) {
+        qCDebug(lcMonitor, "    loop=%d", quiet);
+        int count = 0;
+        int block = 0;
+        fd_set set;
+        FD_ZERO(&set);
+        timeval wait{options.quietWaitUs / 1'000'000, options.quietWaitUs % 1'000'000};
+        snmp_select_info(&count, &set, &wait, &block);
+        const int ready = ::select(count, &set, nullptr, nullptr, &wait);
+        if (ready > 0) {
+            qCDebug(lcMonitor) << "snmp has data to read =========";
+            snmp_read(&set);
+        } else if (ready == 0) {
+            snmp_timeout();
+            ++quiet;
+        } else {
+            // A failing wait counts as quiet, so collection always ends.
+            qCDebug(lcMonitor, "select failed: %s", std::strerror(errno));
+            ++quiet;
+        }
+    }
+
+    for (const DiscoveredHost& h : context.detect)
+        out.append(h.ip_addr, h.oid);
+    // Closing reports the pending request to the callback once more; the
+    // context is still alive for it.
+    for (netsnmp_session* s : sessions)
+        snmp_close(s);
+    return 0;
+}
+
+DiscoveryStats autoDetectSNMPPrinters(DiscoveryText& out, const std::vector<ProbeTarget>& targets,
+                                      const DiscoveryOptions& options)
+{
+    DiscoveryStats stats;
+    for (const ProbeTarget& t : targets) {
+        DiscoveryContext context;
+        if (detectOneSubNet(out, t.broadcasts, context, options) == 0)
+            ++stats.networks;
+        stats.replies += context.replies;
+        stats.duplicates += context.duplicates;
+    }
+    if (out.dropped() > 0)
+        qCWarning(lcMonitor, "discovery text full: %zu answers left out", out.dropped());
+    return stats;
+}
+
+std::vector<DiscoveryEntry> parseDiscoveryText(std::string_view text)
+{
+    std::vector<DiscoveryEntry> entries;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('|', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        const std::string_view piece = text.substr(start, end - start);
+        start = end + 1;
+        const size_t comma = piece.find(',');
+        if (piece.empty() || comma == std::string_view::npos)
+            continue;
+        const std::string_view rest = piece.substr(comma + 1);
+        entries.push_back({std::string(piece.substr(0, comma)), std::string(rest.substr(0, rest.find(',')))});
+    }
+    return entries;
+}
+
+}  // namespace vexo::net

@@ -1,0 +1,125 @@
+#include "TCPCommucator.h"
+
+#include "Log.h"
+#include "Utf8.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace vexo::net {
+
+TCPCommucator::TCPCommucator(std::string host, std::uint16_t port) : host_(std::move(host)), port_(port) {}
+
+TCPCommucator::~TCPCommucator() { disconnect(); }
+
+void TCPCommucator::setTimeouts(int connectMs, int replyMs)
+{
+    connectTimeoutMs_ = connectMs;
+    replyTimeoutMs_ = replyMs;
+}
+
+bool TCPCommucator::connect()
+{
+    disconnect();
+    qCDebug(lcMonitor) << "Opening streams.";
+
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(port_);
+    if (::getaddrinfo(host_.c_str(), service.c_str(), &hints, &found) != 0 || !found) {
+        qCDebug(lcMonitor, "command port: cannot resolve %s", host_.c_str());
+        return false;
+    }
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        ::freeaddrinfo(found);
+        return false;
+    }
+    int r = ::connect(fd, found->ai_addr, found->ai_addrlen);
+    ::freeaddrinfo(found);
+    if (r != 0 && errno == EINPROGRESS) {
+        pollfd p{fd, POLLOUT, 0};
+        r = ::poll(&p, 1, connectTimeoutMs_);
+        int error = 0;
+        socklen_t len = sizeof error;
+        if (r == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0)
+            r = 0;
+        else
+            r = -1;
+    }
+    if (r != 0) {
+        qCDebug(lcMonitor, "command port: cannot connect to %s:%u", host_.c_str(), unsigned(port_));
+        ::close(fd);
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    fd_ = fd;
+    return true;
+}
+
+void TCPCommucator::disconnect()
+{
+    if (fd_ < 0)
+        return;
+    qCDebug(lcMonitor) << "Closing streams.";
+    ::close(fd_);
+    fd_ = -1;
+}
+
+bool TCPCommucator::send(std::string_view message)
+{
+    qCDebug(lcMonitor) << "outputStream status =" << (fd_ >= 0 ? "open" : "absent");
+    if (fd_ < 0)
+        return false;
+    const ssize_t n = ::send(fd_, message.data(), message.size(), MSG_NOSIGNAL);
+    qCDebug(lcMonitor) << "outputstream write result =" << n;
+    return n == ssize_t(message.size());
+}
+
+std::optional<std::string> TCPCommucator::receive()
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    qCDebug(lcMonitor) << "inputStream status =" << (fd_ >= 0 ? "open" : "absent");
+    if (fd_ < 0)
+        return std::nullopt;
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, replyTimeoutMs_) != 1) {
+        qCDebug(lcMonitor) << "TCPCommunicator: no reply within" << replyTimeoutMs_ << "ms";
+        return std::nullopt;
+    }
+    char buf[kReplyLimit] = {};
+    const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+    qCDebug(lcMonitor) << "TCPCommunicator: func receive . read data len =" << n;
+    if (n <= 0)
+        return std::nullopt;
+    std::string reply(buf, size_t(n));
+    if (!isValidUtf8(reply))
+        return std::nullopt;
+    return reply;
+}
+
+std::optional<std::string> exchangeCommand(const std::string& host, std::string_view command, int connectTimeoutMs,
+                                           int replyTimeoutMs, std::uint16_t port)
+{
+    TCPCommucator link(host, port);
+    link.setTimeouts(connectTimeoutMs, replyTimeoutMs);
+    if (!link.connect() || !link.send(command))
+        return std::nullopt;
+    return link.receive();
+}
+
+}  // namespace vexo::net

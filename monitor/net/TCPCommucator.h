@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vexo::net {
+
+inline constexpr std::uint16_t kCommandPort = 9101;
+inline constexpr size_t kReplyLimit = 1024;
+
+// The printer's command port: one connection, a command written as bytes,
+// one read of the reply. Every wait is bounded, so a printer that accepts
+// the connection and never answers costs the reply time-out, not a hang.
+class TCPCommucator {
+public:
+    explicit TCPCommucator(std::string host = "192.168.1.1", std::uint16_t port = kCommandPort);
+    ~TCPCommucator();
+
+    TCPCommucator(const TCPCommucator&) = delete;
+    TCPCommucator& operator=(const TCPCommucator&) = delete;
+
+    void setURL(std::string host) { host_ = std::move(host); }
+    const std::string& host() const { return host_; }
+    void setTimeouts(int connectMs, int replyMs);
+
+    bool connect();
+    void disconnect();
+    bool isConnected() const { return fd_ >= 0; }
+
+    // Writes the whole message, or nothing when not connected.
+    bool send(std::string_view message);
+    // One read of at most 1024 bytes: whatever has arrived when the first
+    // bytes are there. Absent when not connected, on time-out, when the peer
+    // closed, or when the bytes are not UTF-8.
+    std::optional<std::string> receive();
+
+private:
+    std::string host_;
+    std::uint16_t port_;
+    int connectTimeoutMs_ = 3000;
+    int replyTimeoutMs_ = 3000;
+    int fd_ = -1;
+};
+
+// Opens the printer's command port, exchanges one command and closes again.
+std::optional<std::string> exchangeCommand(const std::string& host, std::string_view command,
+                                           int connectTimeoutMs = 3000, int replyTimeoutMs = 3000,
+                                           std::uint16_t port = kCommandPort);
+
+}  // namespace vexo::net
