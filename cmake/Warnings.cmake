@@ -1,7 +1,14 @@
 # Project-wide compile flags: warnings everywhere, -Werror where the preset asks.
-add_compile_options(-Wall -Wextra -Wpedantic -Wshadow=local)
+add_compile_options(-Wall -Wextra -Wpedantic)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  add_compile_options(-Wshadow=local)
+endif()
 if(VEXO_WERROR)
   add_compile_options(-Werror)
+endif()
+if(VEXO_FUZZ)
+  # coverage feedback from every library, not only the fuzz entry points
+  add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
 if(VEXO_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)

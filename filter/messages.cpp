@@ -30,7 +30,7 @@ void logLine(const FilterJob& job, const char* format, ...)
     va_end(args);
 }
 
-void say(const FilterJob& job, const UserText& text, ...)
+void say(const FilterJob& job, UserText text, ...)
 {
     const char* format = text.chinese;
     if (job.wording == Wording::English)

@@ -9,6 +9,7 @@
 namespace vexo::filter {
 
 // The three wordings of one user message: first English, Chinese, second English.
+// Passed by value: va_start needs a parameter that is not a reference.
 struct UserText {
     const char* english;
     const char* chinese;
@@ -22,6 +23,6 @@ Wording wordingFor(const std::string& language);
 std::string messageLanguage(const char* appleLanguage, const char* lang);
 
 void logLine(const FilterJob& job, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void say(const FilterJob& job, const UserText& text, ...);
+void say(const FilterJob& job, UserText text, ...);
 
 }  // namespace vexo::filter

@@ -7,6 +7,22 @@
 namespace vexo::filter {
 namespace {
 
+// Enum fields of a header straight from the stream may hold any number;
+// reading them as the enum type would be undefined, so read their bytes.
+template <typename Enum>
+unsigned rawValue(const Enum& field)
+{
+    static_assert(sizeof(Enum) == sizeof(unsigned));
+    unsigned value;
+    std::memcpy(&value, &field, sizeof value);
+    return value;
+}
+
+unsigned colorSpace(const cups_page_header2_t& h)
+{
+    return rawValue(h.cupsColorSpace);
+}
+
 bool isGraySpace(unsigned space)
 {
     return space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW || space == CUPS_CSPACE_K;
@@ -19,7 +35,7 @@ bool isRgbSpace(unsigned space)
 
 std::string describe(const cups_page_header2_t& h)
 {
-    return "color space " + std::to_string(h.cupsColorSpace) + ", " + std::to_string(h.cupsBitsPerColor) +
+    return "color space " + std::to_string(colorSpace(h)) + ", " + std::to_string(h.cupsBitsPerColor) +
            " bits per color, " + std::to_string(h.cupsBitsPerPixel) + " bits per pixel";
 }
 
@@ -34,12 +50,12 @@ std::string checkPageHeader(const cups_page_header2_t& h)
         return "page of " + std::to_string(h.cupsWidth) + " x " + std::to_string(h.cupsHeight) +
                " pixels is too large";
     unsigned channels = 0;
-    if (isGraySpace(h.cupsColorSpace)) {
+    if (isGraySpace(colorSpace(h))) {
         if (h.cupsBitsPerColor != 1 && h.cupsBitsPerColor != 2 && h.cupsBitsPerColor != 4 &&
             h.cupsBitsPerColor != 8 && h.cupsBitsPerColor != 16)
             return "unsupported raster format (" + describe(h) + ")";
         channels = 1;
-    } else if (isRgbSpace(h.cupsColorSpace) && h.cupsBitsPerColor == 8 && h.cupsColorOrder == CUPS_ORDER_CHUNKED) {
+    } else if (isRgbSpace(colorSpace(h)) && h.cupsBitsPerColor == 8 && rawValue(h.cupsColorOrder) == CUPS_ORDER_CHUNKED) {
         channels = 3;
     } else {
         return "unsupported raster format (" + describe(h) + "); expected gray or 8-bit RGB";
@@ -116,7 +132,7 @@ RasterInput::Next RasterInput::nextPage()
 void RasterInput::convertLine(const std::uint8_t* in, std::uint8_t* out) const
 {
     const unsigned width = header_.cupsWidth, bits = header_.cupsBitsPerColor;
-    const bool inverted = header_.cupsColorSpace == CUPS_CSPACE_K;  // values are ink, not light
+    const bool inverted = colorSpace(header_) == CUPS_CSPACE_K;  // values are ink, not light
     if (header_.cupsBitsPerPixel == 24) {
         for (unsigned x = 0; x < width; ++x, in += 3)
             out[x] = static_cast<std::uint8_t>((299u * in[0] + 587u * in[1] + 114u * in[2] + 500u) / 1000u);
@@ -145,7 +161,7 @@ void RasterInput::convertLine(const std::uint8_t* in, std::uint8_t* out) const
 bool RasterInput::readLine(std::uint8_t* gray)
 {
     const unsigned bpl = header_.cupsBytesPerLine;
-    const bool direct = header_.cupsBitsPerPixel == 8 && header_.cupsColorSpace != CUPS_CSPACE_K;
+    const bool direct = header_.cupsBitsPerPixel == 8 && colorSpace(header_) != CUPS_CSPACE_K;
     std::uint8_t* target = direct ? gray : line_.get();
     if (cupsRasterReadPixels(raster_, target, bpl) != bpl)
         return false;
