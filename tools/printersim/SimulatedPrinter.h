@@ -110,7 +110,7 @@ private:
     bool stationAllowed() const;
 
     mutable std::mutex mutex_;
-    std::int64_t statusCode_ = 2000;
+    std::int64_t statusCode_ = 10;
     std::string statusDetail_ = "Ready";
     std::int64_t toner_ = 80;
     std::string sysObjectID_ = ".1.3.6.1.4.1.59317.2.1.1.31";
