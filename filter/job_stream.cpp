@@ -13,9 +13,14 @@
 namespace vexo::filter {
 namespace {
 
+// An I/O error means the backend has lost the printer: what follows would be
+// thrown away while the job looked printed, so the job is cancelled instead.
 cups_sc_status_t drain(FilterJob& job)
 {
-    return job.sideChannel->request(CUPS_SC_CMD_DRAIN_OUTPUT, 1.0);
+    cups_sc_status_t status = job.sideChannel->request(CUPS_SC_CMD_DRAIN_OUTPUT, 1.0);
+    if (status == CUPS_SC_STATUS_IO_ERROR && !job.jobIsCanceled)
+        cancelJob(job);
+    return status;
 }
 
 const char* resolutionField(int quality)
@@ -195,6 +200,8 @@ int sendPageData(FilterJob& job, const std::string& path)
         case CUPS_SC_STATUS_NO_RESPONSE: logLine(job, "DEBUG:[Wren] write data to stdout no response \n"); break;
         default: break;
         }
+        if (job.jobIsCanceled)
+            break;  // the rest of the page has nowhere to go
         count = readBlock(fd, block, sizeof block);
         logLine(job, "DEBUG:[Wren]read jbig file and readsize = %ld\n", count);
     }

@@ -157,6 +157,11 @@ PageResult convertAndSendPage(FilterJob& job, RasterInput& input)
     if (!sendOnePage(job, job.page))
         return PageResult::Cancelled;
     ++job.page;
+    if (job.jobIsCanceled) {
+        // the printer went away while this page was sent: no point converting more
+        doCancelJob(job);
+        return PageResult::Cancelled;
+    }
     return PageResult::Sent;
 }
 
@@ -245,6 +250,11 @@ int runJob(FilterJob& job, int rasterFd, Pause pause)
         }
     }
 
+    if (job.jobIsCanceled && job.jobStarted) {
+        // lost the printer during the last page: cancel rather than report it printed
+        doCancelJob(job);
+        return 0;
+    }
     removeSpoolFiles(job, static_cast<int>(job.pages.size()), "removeOnePage");
     if (job.isCanceled)
         cancelJob(job);

@@ -106,13 +106,21 @@ TEST_F(StreamTest, EmptyAndMissingSpoolFilesStillCloseThePage)
     EXPECT_EQ(stream().substr(stream().size() - 16), "Event=EndOfPage;");
 }
 
-TEST_F(StreamTest, DrainFailuresAreLoggedButTheStreamGoesOn)
+TEST_F(StreamTest, SlowBackendIsOnlyLoggedButALostPrinterCancelsTheJob)
 {
-    channel.answer = CUPS_SC_STATUS_IO_ERROR;
     std::string path = writeSpool(1, std::string(5000, 'x'));
+    channel.answer = CUPS_SC_STATUS_TIMEOUT;
     EXPECT_EQ(sendPageData(job, path), 0);
     EXPECT_EQ(stream().size(), 23 + 4096 + 1 + 22 + 904 + 1u);
+    EXPECT_NE(log().find("DEBUG:[Wren] write data to stdout time out \n"), std::string::npos);
+    EXPECT_EQ(job.jobIsCanceled, 0);
+
+    channel.answer = CUPS_SC_STATUS_IO_ERROR;
+    EXPECT_EQ(sendPageData(job, path), 0);
+    EXPECT_EQ(stream().size(), 2 * (23 + 4096 + 1) + 22 + 904 + 1u);  // the rest of the page is not sent
     EXPECT_NE(log().find("DEBUG:[Wren] write data to stdout IO Error \n"), std::string::npos);
+    EXPECT_EQ(job.jobIsCanceled, 1);
+    EXPECT_NE(log().find("INFO:Job Cancelling\n"), std::string::npos);
 }
 
 TEST_F(StreamTest, JobHeaderFieldsFollowTheJobState)

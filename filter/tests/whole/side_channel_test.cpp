@@ -93,11 +93,6 @@ INSTANTIATE_TEST_SUITE_P(
                         EXPECT_TRUE(contains(r.log, "Check Connecttion CUPS Stauts = " +
                                                         std::to_string(CUPS_SC_STATUS_TIMEOUT)));
                     }},
-        BackendCase{"BrokenAfterFirstPage", Fd4::Backend, backends::brokenAfterFirstPage,
-                    [](const FilterResult& r, const Job&) {
-                        EXPECT_EQ(r.requests(CUPS_SC_CMD_GET_CONNECTED), 1);
-                        EXPECT_TRUE(contains(r.log, "write data to stdout IO Error"));
-                    }},
         BackendCase{"Fd4Closed", Fd4::Closed, backends::connected,
                     [](const FilterResult& r, const Job&) { EXPECT_TRUE(r.exchanges.empty()); }},
         BackendCase{"Fd4NotASocket", Fd4::NotASocket, backends::connected,
@@ -105,6 +100,25 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<BackendCase>& param) { return std::string(param.param.name); });
 
 using SideChannel = WholeFilter;
+
+TEST_F(SideChannel, PrinterLostAfterThePageCancelsTheJobInsteadOfReportingItPrinted)
+{
+    FilterRun r;
+    r.raster = rasterOf(samplePages(3, smallFormat()));
+    r.backend = backends::brokenAfterFirstPage();
+    r.env = {{"LANG", "en.UTF-8"}};
+    FilterResult result = run(r);
+
+    EXPECT_EQ(result.exitCode, 0) << result.log;
+    Job job;
+    ASSERT_TRUE(parses(result.stream, job));
+    EXPECT_EQ(job.pages.size(), 1u);  // nothing converted or sent past the loss
+    EXPECT_EQ(job.ending, Ending::Cancelled);
+    EXPECT_EQ(result.requests(CUPS_SC_CMD_GET_CONNECTED), 1);
+    EXPECT_TRUE(contains(result.log, "write data to stdout IO Error") ||
+                contains(result.log, "Set Cancel Job Flag to True"));
+    EXPECT_TRUE(contains(result.log, "INFO:Job Cancelled\n"));
+}
 
 TEST_F(SideChannel, IoErrorWhileWaitingCancelsAtTheFirstPage)
 {
