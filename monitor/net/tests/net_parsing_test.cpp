@@ -10,6 +10,8 @@
 
 #include <arpa/inet.h>
 
+#include <chrono>
+
 using namespace vexo::net;
 
 namespace {
@@ -147,4 +149,19 @@ TEST(WakeUpDecision, OnlyTheSelectedPrinterWithWakeUpCounts)
     EXPECT_EQ(wakeUpDecision("Idle;", sel, sel, true, true), std::nullopt);
     // A USB printer or the placeholder has no address: nothing matches.
     EXPECT_EQ(wakeUpDecision("Idle;", "", "", true, false), std::nullopt);
+}
+
+TEST(NetTransport, LoopbackOnlyProbesNothing)
+{
+    NetTransportOptions options;
+    options.interfaces = [] {
+        return std::vector<InterfaceAddress>{{"lo", ip("127.0.0.1"), ip("255.0.0.0")}};
+    };
+    NetTransport net(options);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(net.getPrinterBySNMP().isEmpty());
+    // No quiet waits: nothing was sent.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(net.lastDiscovery().stats.networks, 0);
+    EXPECT_EQ(net.lastDiscovery().text, "");
 }

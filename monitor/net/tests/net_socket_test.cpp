@@ -228,7 +228,8 @@ TEST(WakeUpListener, DatagramsSwitchPollingOfTheSelectedPrinter)
     options.wakeUpPort = 0;
     options.interfaces = [] { return std::vector<InterfaceAddress>{}; };
     auto transport = std::make_shared<SleepyTransport>(options);
-    PrinterModel model(transport, PrinterModel::Options{60000, 1});
+    auto owned = std::make_unique<PrinterModel>(transport, PrinterModel::Options{60000, 1});
+    PrinterModel& model = *owned;
     ASSERT_TRUE(waitFor([&] { return !model.isSearchingPrinter() && transport->wakeUpPort() != 0; }));
 
     Printer sleeper(QStringLiteral("LX310W"), QStringLiteral("LX310W(127.0.0.1)"), QStringLiteral("Net"),
@@ -253,6 +254,12 @@ TEST(WakeUpListener, DatagramsSwitchPollingOfTheSelectedPrinter)
     std::this_thread::sleep_for(100ms);
     QCoreApplication::processEvents();
     EXPECT_TRUE(model.isWakeUp());
+
+    // The listener outlives the model here; what arrives later reaches nothing.
+    owned.reset();
+    sendDatagram(port, "Idle;");
+    std::this_thread::sleep_for(100ms);
+    QCoreApplication::processEvents();
 }
 
 TEST(TCPCommucator, ExchangesOneCommandAndCutsLongReplies)
