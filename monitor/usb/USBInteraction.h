@@ -1,0 +1,33 @@
+#pragma once
+
+// The printer's USB exchanges: listing the supported printers attached, one
+// text command with its reply, and the status request. None of them throws;
+// each opens what it needs and releases it before returning.
+
+#include "Catalogue.h"
+#include "Printer.h"
+#include "PrinterTransport.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// Every attached device with our vendor identifier and a product identifier
+// of the catalogue, one record per matching catalogue row. Devices whose
+// descriptors cannot be read are skipped.
+QList<Printer> getPrinterByIOUSB(std::span<const OrrinPrinter> catalogue = catalogueInForce());
+
+// Sends the command's bytes as they are on the printer's bulk OUT pipe and
+// reads one reply of 16 to 600 bytes within 0.3 s. Absent on any failure or
+// when the reply is not UTF-8.
+std::optional<QString> usbInteraction(const QString& cmd, int PID, int VID);
+
+// The same with the raw reply bytes, for callers that decode it themselves.
+std::optional<QByteArray> usbInteractionBytes(const QByteArray& cmd, int PID, int VID);
+
+// The vendor status request (0xC0/0x04, 512 bytes, 3 s) to the first device
+// with these identifiers: code from bytes 0-1 little-endian, toner from byte
+// 2; bytes the printer does not send count as 0. Not answered on any failure.
+StatusReading usbStatusRequest(int VID, int PID);

@@ -1,0 +1,406 @@
+#include "EmulatedUsbPrinter.h"
+
+#include <umockdev.h>
+
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+namespace usbemu {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void put16(std::vector<std::uint8_t>& out, unsigned v)
+{
+    out.push_back(std::uint8_t(v & 0xFF));
+    out.push_back(std::uint8_t(v >> 8));
+}
+
+UMockdevIoctlData* resolve(UMockdevIoctlData* data, std::size_t offset, std::size_t length)
+{
+    GError* error = nullptr;
+    UMockdevIoctlData* resolved = umockdev_ioctl_data_resolve(data, offset, length, &error);
+    if (!resolved) {
+        std::fprintf(stderr, "emulated usb: cannot resolve ioctl data: %s\n", error->message);
+        g_error_free(error);
+    }
+    return resolved;
+}
+
+usbdevfs_urb* urbOf(UMockdevIoctlData* data) { return reinterpret_cast<usbdevfs_urb*>(data->data); }
+
+std::string hex(const std::vector<std::uint8_t>& bytes)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (std::uint8_t b : bytes) {
+        text += digits[b >> 4];
+        text += digits[b & 0x0F];
+    }
+    return text;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> descriptorsFor(const DeviceSpec& spec)
+{
+    std::vector<std::uint8_t> d{18, 0x01};
+    put16(d, 0x0200);                                 // bcdUSB
+    d.insert(d.end(), {0x00, 0x00, 0x00, 0x40});      // class, subclass, protocol, ep0 size
+    put16(d, spec.vendorID);
+    put16(d, spec.productID);
+    put16(d, 0x0100);                                 // bcdDevice
+    d.insert(d.end(), {0x01, 0x02, 0x03, 0x01});      // strings, one configuration
+    if (spec.unreadableDescriptors) {
+        d.resize(6);
+        return d;
+    }
+
+    const std::size_t configStart = d.size();
+    d.insert(d.end(), {9, 0x02, 0, 0, std::uint8_t(spec.interfaces), 0x01, 0x00, 0x80, 0x32});
+    if (spec.interfaces > 0) {
+        // Printer class, bidirectional: what the real devices report.
+        d.insert(d.end(), {9, 0x04, 0x00, 0x00, std::uint8_t(spec.endpoints.size()), 0x07, 0x01, 0x02, 0x00});
+        for (const Endpoint& ep : spec.endpoints) {
+            d.insert(d.end(), {7, 0x05, ep.address, ep.attributes});
+            put16(d, ep.maxPacketSize);
+            d.push_back(0);
+        }
+    }
+    const std::size_t total = d.size() - configStart;
+    d[configStart + 2] = std::uint8_t(total & 0xFF);
+    d[configStart + 3] = std::uint8_t(total >> 8);
+    return d;
+}
+
+EmulatedUsbPrinter::EmulatedUsbPrinter(UMockdevTestbed* testbed, std::string syspath, std::string devnode)
+    : testbed_(testbed), syspath_(std::move(syspath)), devnode_(std::move(devnode)),
+      handler_(umockdev_ioctl_base_new())
+{
+    g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(onIoctl), this);
+    g_signal_connect(handler_, "client-connected", G_CALLBACK(onConnected), this);
+    GError* error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(testbed_, devnode_.c_str(), handler_, &error)) {
+        std::string message = error->message;
+        g_error_free(error);
+        g_object_unref(handler_);
+        throw std::runtime_error("cannot attach the emulated usb node: " + message);
+    }
+}
+
+EmulatedUsbPrinter::~EmulatedUsbPrinter()
+{
+    umockdev_testbed_detach_ioctl(testbed_, devnode_.c_str(), nullptr);
+    g_signal_handlers_disconnect_by_data(handler_, this);
+    g_object_unref(handler_);
+    releaseUrbs();
+}
+
+void EmulatedUsbPrinter::setStatusReply(std::optional<std::vector<std::uint8_t>> bytes)
+{
+    std::lock_guard lock(mutex_);
+    statusReply_ = std::move(bytes);
+}
+
+void EmulatedUsbPrinter::setStatusStalls(bool stalls)
+{
+    std::lock_guard lock(mutex_);
+    statusStalls_ = stalls;
+}
+
+void EmulatedUsbPrinter::setStatusSilent(bool silent)
+{
+    std::lock_guard lock(mutex_);
+    statusSilent_ = silent;
+}
+
+void EmulatedUsbPrinter::setCommandHandler(CommandHandler handler)
+{
+    std::lock_guard lock(mutex_);
+    commandHandler_ = std::move(handler);
+}
+
+void EmulatedUsbPrinter::setReplyDelay(std::chrono::milliseconds delay)
+{
+    std::lock_guard lock(mutex_);
+    replyDelay_ = delay;
+}
+
+void EmulatedUsbPrinter::setGone(bool gone)
+{
+    std::lock_guard lock(mutex_);
+    gone_ = gone;
+}
+
+std::vector<std::string> EmulatedUsbPrinter::commands() const
+{
+    std::lock_guard lock(mutex_);
+    return commands_;
+}
+
+std::vector<EmulatedUsbPrinter::Setup> EmulatedUsbPrinter::controlRequests() const
+{
+    std::lock_guard lock(mutex_);
+    return setups_;
+}
+
+int EmulatedUsbPrinter::timesOpened() const
+{
+    std::lock_guard lock(mutex_);
+    return opened_;
+}
+
+std::set<unsigned> EmulatedUsbPrinter::claimedInterfaces() const
+{
+    std::lock_guard lock(mutex_);
+    return claimed_;
+}
+
+int EmulatedUsbPrinter::discardedTransfers() const
+{
+    std::lock_guard lock(mutex_);
+    return discarded_;
+}
+
+int EmulatedUsbPrinter::onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self)
+{
+    static_cast<EmulatedUsbPrinter*>(self)->handle(client);
+    return TRUE;
+}
+
+void EmulatedUsbPrinter::onConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, void* self)
+{
+    auto* printer = static_cast<EmulatedUsbPrinter*>(self);
+    std::lock_guard lock(printer->mutex_);
+    ++printer->opened_;
+}
+
+void EmulatedUsbPrinter::releaseUrbs()
+{
+    for (auto* queue : {&done_, &pending_}) {
+        for (const Urb& u : *queue) {
+            g_object_unref(u.buffer);
+            g_object_unref(u.urb);
+        }
+        queue->clear();
+    }
+}
+
+void EmulatedUsbPrinter::handle(UMockdevIoctlClient* client)
+{
+    std::lock_guard lock(mutex_);
+    const unsigned long request = umockdev_ioctl_client_get_request(client);
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    if (gone_) {
+        umockdev_ioctl_client_complete(client, -1, ENODEV);
+        return;
+    }
+
+    switch (request) {
+    case USBDEVFS_GET_CAPABILITIES: {
+        UMockdevIoctlData* data = resolve(arg, 0, sizeof(std::uint32_t));
+        const std::uint32_t caps = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
+        std::memcpy(data->data, &caps, sizeof caps);
+        umockdev_ioctl_client_complete(client, 0, 0);
+        g_object_unref(data);
+        return;
+    }
+    case USBDEVFS_CLAIMINTERFACE:
+    case USBDEVFS_RELEASEINTERFACE: {
+        UMockdevIoctlData* data = resolve(arg, 0, sizeof(unsigned));
+        unsigned number = 0;
+        std::memcpy(&number, data->data, sizeof number);
+        g_object_unref(data);
+        if (number != 0) {
+            umockdev_ioctl_client_complete(client, -1, ENOENT);
+            return;
+        }
+        if (request == USBDEVFS_CLAIMINTERFACE)
+            claimed_.insert(number);
+        else
+            claimed_.erase(number);
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return;
+    }
+    case USBDEVFS_SUBMITURB: submit(client, arg); return;
+    case USBDEVFS_REAPURB:
+    case USBDEVFS_REAPURBNDELAY: reap(client, arg); return;
+    case USBDEVFS_DISCARDURB: discard(client, arg); return;
+    default:
+        umockdev_ioctl_client_complete(client, -1, ENOTTY);
+    }
+}
+
+void EmulatedUsbPrinter::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
+{
+    UMockdevIoctlData* urbData = resolve(arg, 0, sizeof(usbdevfs_urb));
+    UMockdevIoctlData* bufferData =
+        resolve(urbData, offsetof(usbdevfs_urb, buffer), std::size_t(urbOf(urbData)->buffer_length));
+    Urb u{client, urbData, bufferData};
+    usbdevfs_urb* urb = urbOf(urbData);
+    urb->status = 0;
+    urb->actual_length = 0;
+    const bool in = urb->endpoint & 0x80;
+    bool completeNow = true;
+
+    if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
+        const std::uint8_t* b = bufferData->data;
+        const Setup setup{b[0], b[1], std::uint16_t(b[2] | b[3] << 8), std::uint16_t(b[4] | b[5] << 8),
+                          std::uint16_t(b[6] | b[7] << 8)};
+        setups_.push_back(setup);
+        if (setup.bmRequestType == 0xC0 && setup.bRequest == 0x04 && statusSilent_)
+            completeNow = false;
+        else
+            completeControl(u);
+    } else if (urb->type == USBDEVFS_URB_TYPE_BULK && !in) {
+        std::string command(reinterpret_cast<const char*>(bufferData->data), std::size_t(urb->buffer_length));
+        commands_.push_back(command);
+        urb->actual_length = urb->buffer_length;
+        std::optional<std::string> reply =
+            commandHandler_ ? commandHandler_(command) : simulator_.handleCommand(command);
+        if (reply)
+            replies_.push_back({std::move(*reply), Clock::now() + replyDelay_});
+    } else if (urb->type == USBDEVFS_URB_TYPE_BULK && in) {
+        completeNow = fillBulkIn(u);
+    } else {
+        urb->status = -EINVAL;
+    }
+    (completeNow ? done_ : pending_).push_back(u);
+    umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+void EmulatedUsbPrinter::completeControl(Urb& u)
+{
+    usbdevfs_urb* urb = urbOf(u.urb);
+    const std::uint8_t* setup = u.buffer->data;
+    const std::uint16_t wLength = std::uint16_t(setup[6] | setup[7] << 8);
+    if (setup[0] != 0xC0 || setup[1] != 0x04 || statusStalls_) {
+        urb->status = -EPIPE;  // the printer stalls requests it does not know
+        return;
+    }
+    const auto code = std::uint16_t(simulator_.statusCode());
+    const auto toner = std::uint8_t(std::clamp<std::int64_t>(simulator_.toner(), 0, 255));
+    const std::vector<std::uint8_t> reply =
+        statusReply_ ? *statusReply_ : std::vector<std::uint8_t>{std::uint8_t(code & 0xFF), std::uint8_t(code >> 8), toner};
+    const std::size_t n = std::min<std::size_t>(reply.size(), wLength);
+    if (n > 0)
+        std::memcpy(u.buffer->data + 8, reply.data(), n);
+    urb->actual_length = int(n);
+}
+
+// Fills an IN transfer from the first reply that is due; false while none is.
+bool EmulatedUsbPrinter::fillBulkIn(Urb& u)
+{
+    if (replies_.empty() || replies_.front().due > Clock::now())
+        return false;
+    usbdevfs_urb* urb = urbOf(u.urb);
+    const std::string reply = std::move(replies_.front().bytes);
+    replies_.pop_front();
+    const std::size_t room = std::size_t(urb->buffer_length);
+    const std::size_t n = std::min(reply.size(), room);
+    if (n > 0)
+        std::memcpy(u.buffer->data, reply.data(), n);
+    urb->actual_length = int(n);
+    // More than the host asked for: the controller sees babble.
+    if (reply.size() > room)
+        urb->status = -EOVERFLOW;
+    return true;
+}
+
+void EmulatedUsbPrinter::reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
+{
+    // libusb polls while a transfer is pending: the moment to let late replies land.
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        if (urbOf(it->urb)->type == USBDEVFS_URB_TYPE_BULK && fillBulkIn(*it)) {
+            done_.push_back(*it);
+            it = pending_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    const auto it = std::find_if(done_.begin(), done_.end(), [client](const Urb& u) { return u.client == client; });
+    if (it == done_.end()) {
+        umockdev_ioctl_client_complete(client, -1, EAGAIN);
+        return;
+    }
+    const Urb u = *it;
+    done_.erase(it);
+    UMockdevIoctlData* pointer = resolve(arg, 0, sizeof(void*));
+    umockdev_ioctl_data_set_ptr(pointer, 0, u.urb);
+    umockdev_ioctl_client_complete(client, 0, 0);
+    g_object_unref(pointer);
+    g_object_unref(u.buffer);
+    g_object_unref(u.urb);
+}
+
+void EmulatedUsbPrinter::discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
+{
+    gulong address = 0;
+    std::memcpy(&address, arg->data, sizeof address);
+    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+        if (it->client != client || it->urb->client_addr != address)
+            continue;
+        usbdevfs_urb* urb = urbOf(it->urb);
+        urb->status = -ENOENT;  // what usbfs reports for a discarded URB
+        urb->actual_length = 0;
+        done_.push_back(*it);
+        pending_.erase(it);
+        ++discarded_;
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return;
+    }
+    umockdev_ioctl_client_complete(client, -1, EINVAL);
+}
+
+UsbBus::UsbBus() : testbed_(umockdev_testbed_new()) {}
+
+UsbBus::~UsbBus()
+{
+    printers_.clear();
+    g_object_unref(testbed_);
+}
+
+EmulatedUsbPrinter& UsbBus::plug(const DeviceSpec& spec)
+{
+    const int address = nextAddress_++;
+    char node[64];
+    std::snprintf(node, sizeof node, "bus/usb/001/%03d", address);
+    char syspath[96];
+    std::snprintf(syspath, sizeof syspath, "/devices/pci0000:00/0000:00:14.0/usb1/1-%d", address);
+    char ids[64];
+    std::snprintf(ids, sizeof ids, "A: idVendor=%04x\\n\nA: idProduct=%04x\\n\n", spec.vendorID, spec.productID);
+
+    std::string description = std::string("P: ") + syspath + "\nN: " + node +
+                              "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=/dev/" + node +
+                              "\nE: BUSNUM=001\nE: DEVNUM=" + std::string(node + 12) + "\n" + ids +
+                              "A: busnum=1\\n\nA: devnum=" + std::to_string(address) +
+                              "\\n\nA: speed=480\\n\nA: bConfigurationValue=1\\n\nA: bNumConfigurations=1\\n\n"
+                              "H: descriptors=" +
+                              hex(descriptorsFor(spec)) + "\n";
+    GError* error = nullptr;
+    if (!umockdev_testbed_add_from_string(testbed_, description.c_str(), &error)) {
+        std::string message = error->message;
+        g_error_free(error);
+        throw std::runtime_error("cannot add the emulated usb device: " + message);
+    }
+    printers_.push_back(std::make_unique<EmulatedUsbPrinter>(testbed_, std::string("/sys") + syspath,
+                                                            std::string("/dev/") + node));
+    return *printers_.back();
+}
+
+void UsbBus::unplug(EmulatedUsbPrinter& printer)
+{
+    printer.setGone(true);
+    umockdev_testbed_uevent(testbed_, printer.syspath().c_str(), "remove");
+    umockdev_testbed_remove_device(testbed_, printer.syspath().c_str());
+}
+
+}  // namespace usbemu

@@ -1,0 +1,156 @@
+#pragma once
+
+// A printer on an emulated USB bus, for running the real libusb path without
+// hardware. The bus is a umockdev test bed: sysfs entries for each device and
+// a usbfs node whose ioctls are answered here, on umockdev's worker thread.
+// The process must run with libumockdev-preload loaded (see UsbTestMain).
+
+#include "SimulatedPrinter.h"
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The umockdev types, declared here so that Qt sources can use the bus:
+// glib's headers clash with Qt's keywords.
+typedef struct _UMockdevTestbed UMockdevTestbed;
+typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
+typedef struct _UMockdevIoctlClient UMockdevIoctlClient;
+typedef struct _UMockdevIoctlData UMockdevIoctlData;
+
+namespace usbemu {
+
+struct Endpoint {
+    std::uint8_t address;                 // bit 7 set: IN
+    std::uint8_t attributes = 0x02;       // bulk
+    std::uint16_t maxPacketSize = 512;
+};
+
+struct DeviceSpec {
+    std::uint16_t vendorID = 0x37CE;
+    std::uint16_t productID = 77;
+    // The one interface's endpoints, in pipe order; empty with `interfaces` 0.
+    std::vector<Endpoint> endpoints{{0x01}, {0x81}};
+    int interfaces = 1;
+    // Descriptors too short to parse: the host cannot identify the device.
+    bool unreadableDescriptors = false;
+};
+
+// Replaces the printer's own answer to a command: the reply bytes, or nothing
+// (it stays silent).
+using CommandHandler = std::function<std::optional<std::string>(std::string_view command)>;
+
+class EmulatedUsbPrinter {
+public:
+    struct Setup {
+        std::uint8_t bmRequestType, bRequest;
+        std::uint16_t wValue, wIndex, wLength;
+    };
+
+    EmulatedUsbPrinter(UMockdevTestbed* testbed, std::string syspath, std::string devnode);
+    ~EmulatedUsbPrinter();
+    EmulatedUsbPrinter(const EmulatedUsbPrinter&) = delete;
+    EmulatedUsbPrinter& operator=(const EmulatedUsbPrinter&) = delete;
+
+    // The printer behind the device: its state answers the status request
+    // and its command language the bulk pipes.
+    vexo::sim::SimulatedPrinter& simulator() { return simulator_; }
+
+    // Replaces the status reply with these bytes (say, fewer than three).
+    void setStatusReply(std::optional<std::vector<std::uint8_t>> bytes);
+    void setStatusStalls(bool stalls);
+    void setStatusSilent(bool silent);
+
+    // Empty: the simulator answers.
+    void setCommandHandler(CommandHandler handler);
+    // The reply becomes readable this long after its command arrived.
+    void setReplyDelay(std::chrono::milliseconds delay);
+    // Every ioctl fails with ENODEV, as on a device that has gone away.
+    void setGone(bool gone);
+
+    std::vector<std::string> commands() const;
+    std::vector<Setup> controlRequests() const;
+    // How often the device node has been opened.
+    int timesOpened() const;
+    std::set<unsigned> claimedInterfaces() const;
+    int discardedTransfers() const;
+
+    const std::string& syspath() const { return syspath_; }
+
+private:
+    struct Urb {
+        UMockdevIoctlClient* client;  // not owned: identifies the handle it came from
+        UMockdevIoctlData* urb;       // owned references
+        UMockdevIoctlData* buffer;
+    };
+    struct Reply {
+        std::string bytes;
+        std::chrono::steady_clock::time_point due;
+    };
+
+    static int onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self);
+    static void onConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self);
+
+    void handle(UMockdevIoctlClient* client);
+    void submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
+    void reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
+    void discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
+    void completeControl(Urb& u);
+    bool fillBulkIn(Urb& u);
+    void releaseUrbs();
+
+    UMockdevTestbed* testbed_;
+    std::string syspath_;
+    std::string devnode_;
+    UMockdevIoctlBase* handler_;
+
+    vexo::sim::SimulatedPrinter simulator_;
+
+    mutable std::mutex mutex_;
+    std::optional<std::vector<std::uint8_t>> statusReply_;
+    bool statusStalls_ = false;
+    bool statusSilent_ = false;
+    bool gone_ = false;
+    CommandHandler commandHandler_;
+    std::chrono::milliseconds replyDelay_{0};
+    std::deque<Reply> replies_;
+    std::deque<Urb> done_;
+    std::deque<Urb> pending_;
+    std::vector<std::string> commands_;
+    std::vector<Setup> setups_;
+    int opened_ = 0;
+    std::set<unsigned> claimed_;
+    int discarded_ = 0;
+};
+
+// The emulated bus. Create it before the code under test starts a libusb
+// session: libusb picks up the bus's udev view when it starts.
+class UsbBus {
+public:
+    UsbBus();
+    ~UsbBus();
+    UsbBus(const UsbBus&) = delete;
+    UsbBus& operator=(const UsbBus&) = delete;
+
+    EmulatedUsbPrinter& plug(const DeviceSpec& spec = {});
+    // Hot-unplug: the device leaves sysfs; handles still open see ENODEV.
+    void unplug(EmulatedUsbPrinter& printer);
+
+private:
+    UMockdevTestbed* testbed_;
+    int nextAddress_ = 2;
+    std::vector<std::unique_ptr<EmulatedUsbPrinter>> printers_;
+};
+
+// Descriptors as sysfs shows them: device descriptor, then the whole active configuration.
+std::vector<std::uint8_t> descriptorsFor(const DeviceSpec& spec);
+
+}  // namespace usbemu
