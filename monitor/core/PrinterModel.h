@@ -53,6 +53,8 @@ public:
     void setIsSearchingPrinter(bool searching);
 
     const QTimer& timer() const { return timer_; }
+    // The one thread every printer exchange runs on, in the order posted.
+    SerialWorker& ioWorker() { return io_; }
     bool isWakeUp() const { return isWakeUp_; }
     // Safe from any thread: applied on the model's thread.
     void setIsWakeUp(bool awake);

@@ -1,0 +1,45 @@
+#include "CommandCarrier.h"
+
+#include "TCPCommucator.h"
+#include "USBInteraction.h"
+
+CommandCarrier::~CommandCarrier() = default;
+
+std::optional<QString> UsbCommandCarrier::exchange(const Printer& printer, const QString& cmd)
+{
+    return usbInteraction(cmd, printer.PID, printer.VID);
+}
+
+TcpCommandCarrier::TcpCommandCarrier(std::uint16_t port, int connectTimeoutMs, int replyTimeoutMs)
+    : tcpClient_(std::make_unique<vexo::net::TCPCommucator>("192.168.1.1", port))
+{
+    tcpClient_->setTimeouts(connectTimeoutMs, replyTimeoutMs);
+}
+
+TcpCommandCarrier::~TcpCommandCarrier() = default;
+
+void TcpCommandCarrier::initTCPClient(const QString& url)
+{
+    tcpClient_->setURL(url.toStdString());
+    tcpClient_->connect();
+}
+
+void TcpCommandCarrier::disconnectTCPClient() { tcpClient_->disconnect(); }
+
+std::optional<QString> TcpCommandCarrier::tcpCommucation(const QString& cmd)
+{
+    const QByteArray bytes = cmd.toUtf8();
+    tcpClient_->send(std::string_view(bytes.constData(), size_t(bytes.size())));
+    const auto reply = tcpClient_->receive();
+    if (!reply)
+        return std::nullopt;
+    return QString::fromStdString(*reply);
+}
+
+std::optional<QString> TcpCommandCarrier::exchange(const Printer& printer, const QString& cmd)
+{
+    initTCPClient(printer.ip);
+    auto reply = tcpCommucation(cmd);
+    disconnectTCPClient();
+    return reply;
+}

@@ -1,0 +1,292 @@
+// The model against a simulated printer, over whichever carrier the test
+// binary's bed provides.
+
+#include "Bed.h"
+#include "NetworkModel.h"
+#include "PrinterModel.h"
+#include "WifiCommands.h"
+
+#include "Printing.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QThread>
+
+#include <chrono>
+
+using namespace vexo::config;
+using namespace std::chrono_literals;
+
+namespace {
+
+QCoreApplication& app()
+{
+    static int argc = 1;
+    static char name[] = "network_model_tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication instance(argc, argv);
+    return instance;
+}
+
+constexpr int kScanTries = 4;
+
+// Counts what goes the other way, so a test can tell the carrier was chosen right.
+class CountingCarrier : public CommandCarrier {
+public:
+    std::optional<QString> exchange(const Printer&, const QString&) override
+    {
+        ++calls;
+        return std::nullopt;
+    }
+    std::atomic<int> calls = 0;
+};
+
+class NetworkModelTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        app();
+        bed = makeBed();
+        printers = std::make_unique<PrinterModel>(nullptr, PrinterModel::Options{60000, 5});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !printers->isSearchingPrinter(); }, 5000));
+        printers->setSelectedPrinter(bed->printer());
+        NetworkModel::Carriers carriers = bed->carriers();
+        (carriers.usb ? carriers.tcp : carriers.usb) = other;
+        model = std::make_unique<NetworkModel>(*printers, carriers, NetworkModel::Options{20ms, kScanTries});
+    }
+
+    void TearDown() override
+    {
+        model.reset();
+        printers.reset();
+        EXPECT_EQ(other->calls, 0);
+    }
+
+    AlertTriple run(void (NetworkModel::*operation)(AlertCallback))
+    {
+        std::optional<AlertTriple> got;
+        bool onMain = false;
+        (model.get()->*operation)([&](const AlertTriple& t) {
+            got = t;
+            onMain = QThread::currentThread() == app().thread();
+        });
+        if (!QTest::qWaitFor([&] { return got.has_value(); }, 10000))
+            return {true, QStringLiteral("test"), QStringLiteral("no answer")};
+        EXPECT_TRUE(onMain);
+        return *got;
+    }
+
+    // The fields of the setting command the printer received last, escapes kept.
+    std::string lastSetting()
+    {
+        const auto all = bed->received();
+        for (auto it = all.rbegin(); it != all.rend(); ++it)
+            if (it->rfind("Set", 0) == 0)
+                return it->substr(it->find('=') + 1);
+        return {};
+    }
+
+    size_t scansReceived()
+    {
+        size_t n = 0;
+        for (const std::string& c : bed->received())
+            n += c.rfind("Checkwifiserver?", 0) == 0;
+        return n;
+    }
+
+    std::unique_ptr<Bed> bed;
+    std::shared_ptr<CountingCarrier> other = std::make_shared<CountingCarrier>();
+    std::unique_ptr<PrinterModel> printers;
+    std::unique_ptr<NetworkModel> model;
+    const AlertTriple none{};
+    const AlertTriple success{true, QStringLiteral("设置成功"), QStringLiteral("已成功设置热点信息")};
+};
+
+AlertTriple error(const char* text) { return {true, QStringLiteral("错误"), QString::fromUtf8(text)}; }
+
+// Named after the carrier, so the two binaries' tests tell apart in one run.
+#define JOIN_(a, b) a##b
+#define JOIN(a, b) JOIN_(a, b)
+#define OVER JOIN(NetworkModelOver, CARRIER)
+class OVER : public NetworkModelTest {};
+
+TEST_F(OVER, AccessPointReadChangedAndReadBack)
+{
+    ASSERT_EQ(run(&NetworkModel::getAPInfo), none);
+    EXPECT_EQ(model->apSetting(), (APSetting{"VEXO-AP", 1, "12345678", "192.168.1.1", "255.255.255.0", "192.168.1.1"}));
+
+    APForm form{"Lab?AP;2", true, "pa;ss?word", "192.168.1.1", "255.255.255.0", "192.168.1.1"};
+    ASSERT_FALSE(checkAPForm(form));
+    model->setAPSetting(apSettingFromForm(form));
+    EXPECT_EQ(run(&NetworkModel::setAPInfo), success);
+    EXPECT_TRUE(model->showAlter());
+    EXPECT_EQ(model->alterInfo(), success.text);
+    EXPECT_EQ(lastSetting(),
+              "Lab\x01" "AP\x02" "2\r\n6\r\npa\x02ss\x01word\r\nS\r\n192.168.1.1\r\n255.255.255.0\r\n192.168.1.1;");
+
+    model->setAPSetting({});
+    ASSERT_EQ(run(&NetworkModel::getAPInfo), none);
+    EXPECT_EQ(model->apSetting().APName, u"Lab?AP;2");
+    EXPECT_EQ(model->apSetting().APPassword, u"pa;ss?word");
+    EXPECT_EQ(model->apSetting().encryptMode, 1);
+
+    // Open: the password typed is dropped and an empty field goes out.
+    form.encrypted = false;
+    model->setAPSetting(apSettingFromForm(form));
+    EXPECT_EQ(run(&NetworkModel::setAPInfo), success);
+    EXPECT_EQ(lastSetting().substr(lastSetting().find("\r\n")), "\r\n0\r\n\r\nS\r\n192.168.1.1\r\n255.255.255.0\r\n192.168.1.1;");
+    ASSERT_EQ(run(&NetworkModel::getAPInfo), none);
+    EXPECT_EQ(model->apSetting().encryptMode, 0);
+    EXPECT_EQ(model->apSetting().APPassword, QString());
+}
+
+TEST_F(OVER, StationScannedJoinedAndReadBack)
+{
+    bed->sim().setVisibleNetworks({{"HomeNet", 4}, {"Off?ce;5", 2}});
+    ASSERT_EQ(run(&NetworkModel::getClientModeInfo), none);
+    EXPECT_EQ(model->clietModeSetting().WifiName, QString());
+    EXPECT_EQ(model->clietModeSetting().ipSetType, u"D");
+
+    ASSERT_EQ(run(&NetworkModel::getHotSpotList), none);
+    ASSERT_EQ(model->hotSpotList(), (QList<HotSpot>{{0, "HomeNet", 4}, {1, "Off?ce;5", 2}}));
+
+    const ClientModeForm form{true, "10.0.0.7", "255.255.255.0", "10.0.0.1", "s;cr?t", 1};
+    ASSERT_FALSE(checkClientModeForm(form));
+    model->setClietModeSetting(clientModeSettingFromForm(model->clietModeSetting(), form));
+    EXPECT_EQ(run(&NetworkModel::setClientModeInfo), success);
+    EXPECT_EQ(lastSetting(), "Off\x01" "ce\x02" "5\r\ns\x02" "cr\x01t\r\nS\r\n10.0.0.7\r\n255.255.255.0\r\n10.0.0.1;");
+
+    model->setClietModeSetting({});
+    ASSERT_EQ(run(&NetworkModel::getClientModeInfo), none);
+    const ClietModeSetting read = model->clietModeSetting();
+    EXPECT_EQ(read.WifiName, u"Off?ce;5");
+    EXPECT_EQ(read.WifiPassword + read.ipSetType + read.ip, u"s;cr?tS10.0.0.7");
+
+    // The configured network found again keeps its password and gets its place.
+    bed->sim().setVisibleNetworks({{"Off?ce;5", 7}, {"HomeNet", 4}});
+    ASSERT_EQ(run(&NetworkModel::getHotSpotList), none);
+    EXPECT_EQ(model->clietModeSetting().orderInList, 0);
+    EXPECT_EQ(model->clietModeSetting().WifiPassword, u"s;cr?t");
+
+    // DHCP sends "D" and no addresses, whatever the form held.
+    model->setClietModeSetting(clientModeSettingFromForm(
+        model->clietModeSetting(), ClientModeForm{false, "junk", "junk", "junk", "", 1}));
+    EXPECT_EQ(run(&NetworkModel::setClientModeInfo), success);
+    EXPECT_EQ(lastSetting(), "HomeNet\r\n\r\nD\r\n0.0.0.0\r\n0.0.0.0\r\n0.0.0.0;");
+}
+
+TEST_F(OVER, ScanWaitsForThePrinterButNotForEver)
+{
+    bed->sim().setVisibleNetworks({});
+    ClietModeSetting s;
+    s.WifiName = "HomeNet";
+    s.WifiPassword = "secret";
+    model->setClietModeSetting(s);
+    ASSERT_EQ(run(&NetworkModel::getHotSpotList), none);
+    EXPECT_TRUE(model->hotSpotList().isEmpty());
+    EXPECT_EQ(model->clietModeSetting().WifiPassword, QString());
+
+    bed->sim().setVisibleNetworks({{"HomeNet", 4}});
+    bed->sim().setScanNotReadyCount(kScanTries - 1);
+    ASSERT_EQ(run(&NetworkModel::getHotSpotList), none);
+    EXPECT_EQ(model->hotSpotList().size(), 1);
+    EXPECT_EQ(scansReceived(), 1u + kScanTries);
+
+    bed->setScript([](std::string_view) { return std::optional<std::string>("8011,Wifi Scanning;"); });
+    EXPECT_EQ(run(&NetworkModel::getHotSpotList), alert::scanNotAnswered());
+    EXPECT_TRUE(model->hotSpotList().isEmpty());
+    EXPECT_EQ(scansReceived(), 1u + 2 * kScanTries);
+}
+
+TEST_F(OVER, BusyPrinterAndUnsupportedMode)
+{
+    bed->sim().setBusy(true);
+    EXPECT_EQ(run(&NetworkModel::getAPInfo), error("设备忙,打印中"));
+    EXPECT_EQ(model->alterTitle(), u"Error");
+    EXPECT_EQ(run(&NetworkModel::getClientModeInfo), error("设备忙,打印中"));
+    EXPECT_EQ(model->alterTitle(), u"错误");
+    EXPECT_EQ(run(&NetworkModel::getHotSpotList), none);
+    model->setAPSetting({"Lab", 0, "", "1.1.1.1", "255.0.0.0", "1.1.1.1"});
+    EXPECT_EQ(run(&NetworkModel::setAPInfo), error("打印中，无法设置"));
+
+    bed->sim().setBusy(false);
+    bed->sim().setWifiMode(vexo::sim::WifiMode::accessPointOnly);
+    ASSERT_EQ(run(&NetworkModel::getAPInfo), none);
+    EXPECT_EQ(run(&NetworkModel::getClientModeInfo), error("当前wifi模式不支持"));
+    bed->sim().setWifiMode(vexo::sim::WifiMode::stationOnly);
+    EXPECT_EQ(run(&NetworkModel::getAPInfo), error("当前wifi模式不支持"));
+    EXPECT_EQ(run(&NetworkModel::setAPInfo), error("当前wifi模式不支持"));
+    ASSERT_EQ(run(&NetworkModel::getHotSpotList), none);
+    model->setClietModeSetting(clientModeSettingFromForm({}, {false, "", "", "", "", 0}));
+    bed->sim().setWifiMode(vexo::sim::WifiMode::accessPointOnly);
+    EXPECT_EQ(run(&NetworkModel::setClientModeInfo), error("wifi模式不支持"));
+}
+
+TEST_F(OVER, UnknownCodesShortRepliesAndSilence)
+{
+    model->setAPSetting({"Lab", 0, "", "1.1.1.1", "255.0.0.0", "1.1.1.1"});
+    const APSetting before = model->apSetting();
+    for (const char* reply : {"9000,Unknown command", "8014,AP Info;Lab\r\n6\r\npw", "8014 AP Info Lab\r\n6\r\n\r\n1\r\n2\r\n3", ""}) {
+        bed->setScript([reply](std::string_view) { return std::optional<std::string>(reply); });
+        EXPECT_EQ(run(&NetworkModel::getAPInfo), error("数据解析错误")) << reply;
+        EXPECT_EQ(run(&NetworkModel::getClientModeInfo), error("获取客户端模式数据出错")) << reply;
+        EXPECT_EQ(run(&NetworkModel::setAPInfo), error("AP设置返回数据解析错误")) << reply;
+    }
+    EXPECT_EQ(model->apSetting(), before);
+    EXPECT_FALSE(model->showAlter());
+
+    bed->setScript([](std::string_view) { return std::optional<std::string>("8012,Wifi Scan;Home,4\r\nBro"); });
+    ASSERT_EQ(run(&NetworkModel::getHotSpotList), none);
+    EXPECT_EQ(model->hotSpotList(), (QList<HotSpot>{{0, "Home", 4}}));
+    EXPECT_EQ(run(&NetworkModel::setClientModeInfo), error("数据解析出错，请重试"));
+
+    bed->setScript([](std::string_view) { return std::nullopt; });
+    EXPECT_EQ(run(&NetworkModel::getAPInfo), error("数据解析错误"));
+    EXPECT_EQ(run(&NetworkModel::getHotSpotList), none);
+    EXPECT_TRUE(model->hotSpotList().isEmpty());
+}
+
+TEST_F(OVER, NothingGoesOutThatCouldBreakTheCommand)
+{
+    bed->setScript([](std::string_view) { return std::optional<std::string>("8012,x;Home,4\r\nBad\nName,3"); });
+    ASSERT_EQ(run(&NetworkModel::getHotSpotList), none);
+    ASSERT_EQ(model->hotSpotList().size(), 2);
+    const size_t sent = bed->received().size();
+
+    ClietModeSetting s = clientModeSettingFromForm({}, {false, "", "", "", "pw", 2});
+    model->setClietModeSetting(s);
+    EXPECT_EQ(run(&NetworkModel::setClientModeInfo), alert::noSuchHotSpot());
+    s.orderInList = 1;
+    model->setClietModeSetting(s);
+    EXPECT_EQ(run(&NetworkModel::setClientModeInfo), alert::unsendableText());
+    model->setAPSetting({"Lab\r\n0", 0, "", "1.1.1.1", "255.0.0.0", "1.1.1.1"});
+    EXPECT_EQ(run(&NetworkModel::setAPInfo).show, true);
+    EXPECT_EQ(bed->received().size(), sent);
+}
+
+TEST_F(OVER, RepliesComeBackInOrderAndOutliveNoModel)
+{
+    std::vector<int> order;
+    model->getAPInfo([&](const AlertTriple&) { order.push_back(1); });
+    model->getClientModeInfo([&](const AlertTriple&) { order.push_back(2); });
+    model->getHotSpotList([&](const AlertTriple&) { order.push_back(3); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return order.size() == 3; }, 10000));
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+
+    // A model gone while its exchange is under way hears nothing of it.
+    bool called = false;
+    bed->setScript([](std::string_view) {
+        std::this_thread::sleep_for(100ms);
+        return std::optional<std::string>("8014");
+    });
+    model->getAPInfo([&](const AlertTriple&) { called = true; });
+    QTest::qWait(30);
+    model.reset();
+    QTest::qWait(400);
+    EXPECT_FALSE(called);
+}
+
+}  // namespace

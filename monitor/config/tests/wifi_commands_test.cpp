@@ -1,0 +1,227 @@
+#include "WifiCommands.h"
+
+#include "Printing.h"
+
+#include <gtest/gtest.h>
+
+using namespace vexo::config;
+
+namespace {
+
+const QString kNameRule = QStringLiteral("热点名称长度范围:[1-16]，且输入需为数字/字母/符号，请修改后重试");
+const QString kAPPassword8 = QStringLiteral("热点密码长度范围:[8-16]，且输入需为数字/字母/符号，请修改后重试");
+const QString kAPPassword0 = QStringLiteral("热点密码长度范围:[0-16]，且输入需为数字/字母/符号，请修改后重试");
+const QString kWifiPassword = QStringLiteral("热点密码长度范围:[0-64]，且输入需为数字/字母/符号，请修改后重试");
+
+QString text(const char* s) { return QString::fromUtf8(s); }
+QString times(int n, char c = 'a') { return QString(n, QChar::fromLatin1(c)); }
+AlertTriple error(const QString& t) { return {true, QStringLiteral("错误"), t}; }
+
+struct FieldCase {
+    QString value;
+    std::optional<QString> refusal;
+};
+
+TEST(InputChecks, FieldsAcceptOrRefuseWithTheirTexts)
+{
+    const QString ipText = QStringLiteral("IP格式错误");
+    for (const FieldCase& c : std::initializer_list<FieldCase>{
+             {text("192.168.1.1"), {}}, {text("255.255.255.255"), {}}, {text("0.0.0.0"), {}},
+             {text("010.01.1.199"), {}}, {text("256.1.1.1"), ipText}, {text("1.2.3"), ipText},
+             {text("1.2.3.4.5"), ipText}, {text(" 1.2.3.4"), ipText}, {text("1.2.3.4\n"), ipText},
+             {text("1.2.3.0255"), ipText}, {text("a.b.c.d"), ipText}, {QString(), ipText}})
+        EXPECT_EQ(checkIP(c.value), c.refusal) << c.value.toStdString();
+    EXPECT_EQ(checkMask(text("255.255.0")), QStringLiteral("子网掩码格式错误"));
+    EXPECT_EQ(checkGateway(text("gateway")), QStringLiteral("网关格式错误"));
+
+    for (const FieldCase& c : std::initializer_list<FieldCase>{
+             {text("a"), {}}, {text(" "), {}}, {times(16, 'z'), {}}, {text("My AP?;!"), {}},
+             {QString(), kNameRule}, {times(17), kNameRule}, {text("ap~"), kNameRule}, {text("a{b"), kNameRule},
+             {text("a|b"), kNameRule}, {text("网络"), kNameRule}, {text("a\tb"), kNameRule}})
+        EXPECT_EQ(checkAPName(c.value), c.refusal) << c.value.toStdString();
+
+    EXPECT_EQ(checkAPPassword(times(7), true), kAPPassword8);
+    EXPECT_EQ(checkAPPassword(times(8), true), std::nullopt);
+    EXPECT_EQ(checkAPPassword(times(16), true), std::nullopt);
+    EXPECT_EQ(checkAPPassword(times(17), true), kAPPassword8);
+    EXPECT_EQ(checkAPPassword(QString(), false), std::nullopt);
+    EXPECT_EQ(checkAPPassword(times(17), false), kAPPassword0);
+    EXPECT_EQ(checkAPPassword(text("pass}word"), false), kAPPassword0);
+
+    EXPECT_EQ(checkWifiPassword(QString()), std::nullopt);
+    EXPECT_EQ(checkWifiPassword(times(64)), std::nullopt);
+    EXPECT_EQ(checkWifiPassword(times(65)), kWifiPassword);
+    EXPECT_EQ(checkWifiPassword(text("p~ss")), kWifiPassword);
+}
+
+TEST(InputChecks, FormsTestTheirRulesInOrderAndStoreWhatTheySend)
+{
+    APForm ap{text("x~"), true, text("short"), text("1.2.3.4"), text("bad"), text("bad")};
+    EXPECT_EQ(checkAPForm(ap), error(QStringLiteral("子网掩码格式错误")));
+    ap.mask = ap.gateway = text("255.255.255.0");
+    EXPECT_EQ(checkAPForm(ap), error(kNameRule));
+    ap.apName = text("Lab");
+    EXPECT_EQ(checkAPForm(ap), error(kAPPassword8));
+    ap.encrypted = false;
+    EXPECT_EQ(checkAPForm(ap), std::nullopt);
+    // An open access point sends an empty password whatever was typed.
+    EXPECT_EQ(apSettingFromForm(ap), (APSetting{text("Lab"), 0, QString(), ap.ip, ap.mask, ap.gateway}));
+    ap.encrypted = true;
+    ap.apPassword = text("longenough");
+    EXPECT_EQ(apSettingFromForm(ap).encryptMode, 6);
+    EXPECT_EQ(apSettingFromForm(ap).APPassword, text("longenough"));
+
+    // DHCP: the address fields are neither tested nor sent.
+    ClientModeForm sta{false, text("junk"), text("junk"), text("junk"), times(65), 2};
+    EXPECT_EQ(checkClientModeForm(sta), error(kWifiPassword));
+    sta.wifiPassword = QString();
+    EXPECT_EQ(checkClientModeForm(sta), std::nullopt);
+    const ClietModeSetting s = clientModeSettingFromForm(ClietModeSetting{}, sta);
+    EXPECT_EQ(s.ipSetType, u"D");
+    EXPECT_EQ(s.ip + s.mask + s.gateway, text("0.0.0.00.0.0.00.0.0.0"));
+    EXPECT_EQ(s.orderInList, 2);
+    sta.fixedAddress = true;
+    EXPECT_EQ(checkClientModeForm(sta), error(QStringLiteral("IP格式错误")));
+}
+
+TEST(SettingCommands, FieldsAreFramedAndEscapedButTheLastSemicolonIsKept)
+{
+    const APSetting ap{text("a?b;c"), 6, text("p;w?"), text("1.1.1.1"), text("255.0.0.0"), text("1.1.1.2")};
+    const QString cmd = setAPCommand(ap);
+    EXPECT_EQ(cmd, text("SetwifiAP=a?b;c\r\n6\r\np;w?\r\nS\r\n1.1.1.1\r\n255.0.0.0\r\n1.1.1.2;"));
+    EXPECT_EQ(escapeSettingCommand(cmd).toUtf8(),
+              QByteArray("SetwifiAP=a\x01" "b\x02" "c\r\n6\r\np\x02w\x01\r\nS\r\n1.1.1.1\r\n255.0.0.0\r\n1.1.1.2;"));
+
+    ClietModeSetting sta;
+    sta.WifiName = text("ignored");
+    sta.WifiPassword = QString();
+    sta.ipSetType = text("D");
+    sta.ip = sta.mask = sta.gateway = text("0.0.0.0");
+    EXPECT_EQ(escapeSettingCommand(setClientModeCommand(text("Café;?"), sta)).toUtf8(),
+              QByteArray("SetwifiSTA=Caf\xc3\xa9\x02\x01\r\n\r\nD\r\n0.0.0.0\r\n0.0.0.0\r\n0.0.0.0;"));
+}
+
+TEST(Replies, AccessPointAndStationRecords)
+{
+    const auto ap = readAPInfoReply(text("8014,AP Info;My;AP\r\n6\r\nsecret12\r\n10.0.0.1\r\n255.0.0.0\r\n10.0.0.254"));
+    EXPECT_EQ(ap.result, AlertTriple{});
+    EXPECT_FALSE(ap.alter);
+    ASSERT_TRUE(ap.setting);
+    // A ";" in the name stays part of it.
+    EXPECT_EQ(*ap.setting, (APSetting{text("My;AP"), 1, text("secret12"), text("10.0.0.1"), text("255.0.0.0"),
+                                      text("10.0.0.254")}));
+    for (const char* code : {"0", "1", "66", ""})
+        EXPECT_EQ(readAPInfoReply(text("8014,x;n\r\n%1\r\n\r\na\r\nb\r\nc").arg(text(code))).setting->encryptMode, 0);
+    EXPECT_EQ(readAPInfoReply(text("8014,x;n\r\n0\r\n\r\na\r\nb\r\nc")).setting->APPassword, QString());
+
+    const auto sta = readClientModeInfoReply(text("8013,STA Info;Office\r\npw\r\nS\r\n1.2.3.4\r\n255.0.0.0\r\n1.2.3.1"));
+    ASSERT_TRUE(sta.setting);
+    EXPECT_EQ(sta.setting->WifiName, u"Office");
+    EXPECT_EQ(sta.setting->WifiPassword + sta.setting->ipSetType + sta.setting->gateway, text("pwS1.2.3.1"));
+
+    // Short records, a first line without ";", absent, empty and unknown replies.
+    const AlertTriple apUnreadable = error(QStringLiteral("数据解析错误"));
+    const AlertTriple staUnreadable = error(QStringLiteral("获取客户端模式数据出错"));
+    for (const std::optional<QString>& r : {std::optional(text("8014,AP Info;n\r\n6\r\npw\r\nip\r\nmask")),
+                                            std::optional(text("8014,AP Info n\r\n6\r\npw\r\nip\r\nmask\r\ngw")),
+                                            std::optional(text("8014")), std::optional(QString()),
+                                            std::optional(text("9000,Unknown command")), std::optional<QString>()}) {
+        const auto a = readAPInfoReply(r);
+        EXPECT_EQ(a.result, apUnreadable);
+        EXPECT_FALSE(a.setting || a.alter);
+        QString asStation = r.value_or(QString());
+        asStation.replace(text("8014"), text("8013"));
+        const auto s = readClientModeInfoReply(r ? std::optional(asStation) : r);
+        EXPECT_EQ(s.result, staUnreadable);
+        EXPECT_FALSE(s.setting || s.alter);
+    }
+
+    // Busy and unsupported mode, bare or padded as a USB printer may send them.
+    const auto busy = readAPInfoReply(text("1001"));
+    EXPECT_EQ(busy.result, error(QStringLiteral("设备忙,打印中")));
+    EXPECT_EQ(busy.alter, (AlertTriple{true, text("Error"), QStringLiteral("设备忙,打印中")}));
+    EXPECT_EQ(readAPInfoReply(QString(text("8001,mode")) + QString(12, QChar(0))).alter->text,
+              QStringLiteral("当前wifi模式不支持"));
+    EXPECT_EQ(readClientModeInfoReply(text("1001")).alter, error(QStringLiteral("设备忙,打印中")));
+    EXPECT_EQ(readClientModeInfoReply(text("8001,x")).result, error(QStringLiteral("当前wifi模式不支持")));
+}
+
+TEST(Replies, SettingResults)
+{
+    struct Case {
+        const char* reply;
+        AlertTriple ap, sta;
+    };
+    const AlertTriple ok{true, QStringLiteral("设置成功"), QStringLiteral("已成功设置热点信息")};
+    const AlertTriple busy = error(QStringLiteral("打印中，无法设置"));
+    const AlertTriple invalid = error(QStringLiteral("设置的参数有误"));
+    const AlertTriple apBad = error(QStringLiteral("AP设置返回数据解析错误"));
+    const AlertTriple staBad = error(QStringLiteral("数据解析出错，请重试"));
+    for (const Case& c : std::initializer_list<Case>{
+             {"8004,Set AP OK", ok, staBad}, {"8002,Set STA OK", apBad, ok}, {"1001", busy, busy},
+             {"8005,bad", invalid, staBad}, {"8003,bad", apBad, invalid},
+             {"8001,x", error(QStringLiteral("当前wifi模式不支持")), error(QStringLiteral("wifi模式不支持"))},
+             {"80041", apBad, staBad}, {"", apBad, staBad}}) {
+        EXPECT_EQ(readSetAPReply(text(c.reply)).result, c.ap) << c.reply;
+        EXPECT_EQ(readSetClientModeReply(text(c.reply)).result, c.sta) << c.reply;
+    }
+    EXPECT_EQ(readSetAPReply(std::nullopt).result, apBad);
+    EXPECT_FALSE(readSetAPReply(std::nullopt).alter);
+    EXPECT_EQ(readSetClientModeReply(text("8002")).alter, ok);
+}
+
+TEST(Replies, ScanListsOnlyWellFormedLines)
+{
+    const auto scan = readScanReply(text("8012,Wifi Scan;HomeNet,4\r\nab\r\nBad,x\r\n\r\nOffice,2\r\nA;B,9"));
+    EXPECT_EQ(scan.result, ScanResult::networks);
+    EXPECT_EQ(scan.hotSpots, (QList<HotSpot>{{0, text("HomeNet"), 4}, {1, text("Office"), 2}, {2, text("A;B"), 9}}));
+
+    EXPECT_EQ(readScanReply(text("8012,Wifi Scan;8010,Wifi Scan noap")).result, ScanResult::noAccessPoint);
+    EXPECT_EQ(readScanReply(text("8011,Wifi Scanning;")).result, ScanResult::notReady);
+    EXPECT_EQ(readScanReply(text("8011")).result, ScanResult::notReady);
+    for (const char* r : {"8012,Wifi Scan", "1001", "8010,Wifi Scan noap", ";HomeNet,4", ""})
+        EXPECT_EQ(readScanReply(text(r)).result, ScanResult::unreadable) << r;
+    EXPECT_EQ(readScanReply(std::nullopt).result, ScanResult::unreadable);
+
+    ClietModeSetting s;
+    s.WifiName = text("Office");
+    s.WifiPassword = text("kept");
+    s.orderInList = 7;
+    applyScan(s, readScanReply(text("8012,x;Office,1\r\nHome,2\r\nOffice,3")));
+    EXPECT_EQ(s.orderInList, 2);  // the last of equal names
+    EXPECT_EQ(s.WifiPassword, u"kept");
+    applyScan(s, readScanReply(text("1001")));
+    EXPECT_EQ(s.WifiPassword, u"kept");
+    applyScan(s, readScanReply(text("8012,x;Home,2")));
+    EXPECT_EQ(s.orderInList, 2);
+    EXPECT_EQ(s.WifiPassword, QString());
+    s.WifiPassword = text("again");
+    applyScan(s, readScanReply(text("8012,x;8010,Wifi Scan noap")));
+    EXPECT_EQ(s.WifiPassword, QString());
+}
+
+TEST(SendChecks, RefuseWhatCouldNotGoOutIntact)
+{
+    ClietModeSetting s;
+    s.ipSetType = text("D");
+    s.ip = s.mask = s.gateway = text("0.0.0.0");
+    const QList<HotSpot> list{{0, text("Home"), 3}, {1, text("Bad\nName"), 3}};
+    for (int order : {-1, 2})
+        EXPECT_EQ(checkClientModeToSend(list, ClietModeSetting{s.WifiName, {}, order, s.ipSetType, s.ip, s.mask, s.gateway}),
+                  alert::noSuchHotSpot());
+    s.orderInList = 1;
+    EXPECT_EQ(checkClientModeToSend(list, s), alert::unsendableText());
+    s.orderInList = 0;
+    EXPECT_EQ(checkClientModeToSend(list, s), std::nullopt);
+    s.ipSetType = text("S");
+    s.ip = text("1.2.3");
+    EXPECT_EQ(checkClientModeToSend(list, s), error(QStringLiteral("IP格式错误")));
+
+    // Settings filled in by other means than the form meet the form's rules.
+    APSetting ap{text("Lab"), 6, text("short"), text("1.1.1.1"), text("1.1.1.1"), text("1.1.1.1")};
+    EXPECT_EQ(checkAPSettingToSend(ap), error(kAPPassword8));
+    ap.APName = text("Lab\r\n0");
+    EXPECT_EQ(checkAPSettingToSend(ap), error(kNameRule));
+}
+
+}  // namespace
