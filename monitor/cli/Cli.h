@@ -49,6 +49,7 @@ std::span<const Command> commands();
 int runDiscover(Context& ctx, const QStringList& args);
 int runStatus(Context& ctx, const QStringList& args);
 int runWatch(Context& ctx, const QStringList& args);
+int runWifi(Context& ctx, const QStringList& args);
 
 // Output shared by the commands.
 QString levelName(qint64 level);

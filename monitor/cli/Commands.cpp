@@ -163,6 +163,7 @@ std::span<const Command> commands()
         {"discover", "", "list the printers found over USB and on the local networks", runDiscover},
         {"status", "<printer>", "query one printer once and print its decoded status", runStatus},
         {"watch", "[printer]", "poll a printer (the first found by default) and print every reading", runWatch},
+        {"wifi", "<action> ...", "show, scan, set-ap or join: a printer's Wi-Fi settings (wifi --help)", runWifi},
     };
     return table;
 }

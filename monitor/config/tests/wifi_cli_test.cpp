@@ -1,0 +1,115 @@
+// vexo-status wifi against the printer simulator on loopback.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// A port nothing listens on right now.
+QString freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return QString::number(ntohs(a.sin_port));
+}
+
+struct Outcome {
+    int rc;
+    QString out, err;
+};
+
+class WifiCliTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        port = freePort();
+        control = dir.filePath("ctl");
+        sim.start(VEXO_PRINTER_SIM, {"serve", "--control", control, "--listen", "127.0.0.1", "--port", port});
+        ASSERT_TRUE(sim.waitForStarted());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(control); }, 5000));
+    }
+
+    void TearDown() override
+    {
+        sim.terminate();
+        sim.waitForFinished();
+    }
+
+    Outcome cli(QStringList args)
+    {
+        args << "--port" << port;
+        QProcess p;
+        p.start(VEXO_STATUS_CLI, args);
+        p.waitForFinished(20000);
+        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    }
+
+    void ctl(const QStringList& args)
+    {
+        QProcess p;
+        p.start(VEXO_PRINTER_SIM, QStringList{"ctl", "--control", control} + args);
+        ASSERT_TRUE(p.waitForFinished(5000));
+    }
+
+    QTemporaryDir dir;
+    QString control, port;
+    QProcess sim;
+};
+
+TEST_F(WifiCliTest, ShowsChangesAndRefusesWithThePanelsTexts)
+{
+    Outcome r = cli({"wifi", "show", "127.0.0.1"});
+    EXPECT_EQ(r.rc, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("VEXO-AP")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("Office"));
+
+    r = cli({"wifi", "set-ap", "127.0.0.1", "--name", "Lab?;AP", "--password", "pa;ss?word"});
+    EXPECT_EQ(r.rc, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QString::fromUtf8("设置成功: 已成功设置热点信息\n"));
+    r = cli({"wifi", "join", "127.0.0.1", "Office", "--password", "s;cret"});
+    EXPECT_EQ(r.rc, 0) << r.err.toStdString();
+    r = cli({"--json", "wifi", "show", "127.0.0.1"});
+    EXPECT_TRUE(r.out.contains(R"("APName":"Lab?;AP","APPassword":"pa;ss?word")")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(R"("WifiName":"Office","WifiPassword":"s;cret")")) << r.out.toStdString();
+
+    r = cli({"wifi", "set-ap", "127.0.0.1", "--name", "Lab~"});
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_EQ(r.err, QString::fromUtf8("错误: 热点名称长度范围:[1-16]，且输入需为数字/字母/符号，请修改后重试\n"));
+    r = cli({"wifi", "join", "127.0.0.1", "Office", "--ip", "10.0.0.300"});
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_EQ(r.err, QString::fromUtf8("错误: IP格式错误\n"));
+    r = cli({"wifi", "join", "127.0.0.1", "Nowhere"});
+    EXPECT_EQ(r.rc, 1);
+
+    ctl({"busy", "1"});
+    r = cli({"wifi", "scan", "127.0.0.1"});
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_TRUE(r.out.contains("(no networks)"));
+    r = cli({"wifi", "show", "127.0.0.1"});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8("错误: 设备忙,打印中"))) << r.err.toStdString();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
