@@ -1,14 +1,11 @@
 #include "SystemTransport.h"
 
 #include "NetTransport.h"
+#include "UsbTransport.h"
 
 namespace {
 
-std::shared_ptr<PrinterTransport> defaultUsbTransport()
-{
-    // The USB transport plugs in here; until then USB finds nothing.
-    return std::make_shared<PrinterTransport>();
-}
+std::shared_ptr<PrinterTransport> defaultUsbTransport() { return std::make_shared<UsbTransport>(); }
 
 }  // namespace
 
