@@ -27,8 +27,8 @@ QList<Printer> getPrinterByIOUSB(std::span<const OrrinPrinter> catalogue)
 {
     QList<Printer> printers;
     try {
-        USBSession session;
-        USBDeviceList list(session);
+        USBContext context;
+        USBDeviceList list(context);
         for (libusb_device* device : list.devices()) {
             libusb_device_descriptor descriptor{};
             if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS)
@@ -52,8 +52,8 @@ std::optional<QByteArray> usbInteractionBytes(const QByteArray& cmd, int PID, in
 {
     qCDebug(lcMonitor).noquote() << "run in usbInteraction and cmd = " + QString::fromUtf8(cmd);
     try {
-        USBSession session;
-        auto device = USBDevice::create(session, VID, PID);
+        USBContext context;
+        auto device = USBDevice::create(context, VID, PID);
         auto interface = device->createInterfaceInterface();
         return interface->openAndPerform([&] {
             const auto pipes = interface->getPipes();
@@ -102,8 +102,8 @@ StatusReading usbStatusRequest(int VID, int PID)
     request.noDataTimeout = statusNoDataTimeoutMs;
     request.completionTimeout = statusCompletionTimeoutMs;
     try {
-        USBSession session;
-        auto device = USBDevice::create(session, VID, PID);
+        USBContext context;
+        auto device = USBDevice::create(context, VID, PID);
         auto interface = device->createInterfaceInterface();
         interface->sendControlRequest(request, 0);
     } catch (const USBError& e) {

@@ -59,16 +59,16 @@ unsigned int timeoutMilliseconds(double seconds)
     return static_cast<unsigned int>(ms);
 }
 
-USBSession::USBSession()
+USBContext::USBContext()
 {
     check(libusb_init(&context_));
 }
 
-USBSession::~USBSession() { libusb_exit(context_); }
+USBContext::~USBContext() { libusb_exit(context_); }
 
-USBDeviceList::USBDeviceList(USBSession& session)
+USBDeviceList::USBDeviceList(USBContext& context)
 {
-    const ssize_t n = libusb_get_device_list(session.context(), &list_);
+    const ssize_t n = libusb_get_device_list(context.context(), &list_);
     if (n < 0) {
         list_ = nullptr;
         check(int(n));
@@ -89,9 +89,9 @@ USBDevice::USBDevice(libusb_device_handle* handle, int vendorIdentifier, int pro
 
 USBDevice::~USBDevice() { libusb_close(handle_); }
 
-std::unique_ptr<USBDevice> USBDevice::create(USBSession& session, int vendorIdentifier, int productIdentifier)
+std::unique_ptr<USBDevice> USBDevice::create(USBContext& context, int vendorIdentifier, int productIdentifier)
 {
-    USBDeviceList list(session);
+    USBDeviceList list(context);
     for (libusb_device* device : list.devices()) {
         libusb_device_descriptor descriptor{};
         if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS)

@@ -28,14 +28,14 @@ inline constexpr double defaultUSBTimeout = 0.3;
 // "wait for ever".
 unsigned int timeoutMilliseconds(double seconds);
 
-// One libusb session. Each exchange opens its own, so a printer plugged in or
+// One libusb context. Each exchange opens its own, so a printer plugged in or
 // out since the last exchange is seen as it is now.
-class USBSession {
+class USBContext {
 public:
-    USBSession();  // throws the status of a failed libusb_init
-    ~USBSession();
-    USBSession(const USBSession&) = delete;
-    USBSession& operator=(const USBSession&) = delete;
+    USBContext();  // throws the status of a failed libusb_init
+    ~USBContext();
+    USBContext(const USBContext&) = delete;
+    USBContext& operator=(const USBContext&) = delete;
 
     libusb_context* context() const { return context_; }
 
@@ -46,7 +46,7 @@ private:
 // The devices present, each referenced until the list goes away.
 class USBDeviceList {
 public:
-    explicit USBDeviceList(USBSession& session);
+    explicit USBDeviceList(USBContext& context);
     ~USBDeviceList();
     USBDeviceList(const USBDeviceList&) = delete;
     USBDeviceList& operator=(const USBDeviceList&) = delete;
@@ -87,7 +87,7 @@ class USBDevice {
 public:
     // The first device present with these identifiers. None throws
     // pluginHasNoUsbDeviceInterface; a failure to open it throws its status.
-    static std::unique_ptr<USBDevice> create(USBSession& session, int vendorIdentifier, int productIdentifier);
+    static std::unique_ptr<USBDevice> create(USBContext& context, int vendorIdentifier, int productIdentifier);
 
     ~USBDevice();
     USBDevice(const USBDevice&) = delete;

@@ -50,26 +50,26 @@ std::string hex(const std::vector<std::uint8_t>& bytes)
 
 }  // namespace
 
-std::vector<std::uint8_t> descriptorsFor(const DeviceSpec& spec)
+std::vector<std::uint8_t> descriptorsFor(const DeviceLayout& layout)
 {
     std::vector<std::uint8_t> d{18, 0x01};
     put16(d, 0x0200);                                 // bcdUSB
     d.insert(d.end(), {0x00, 0x00, 0x00, 0x40});      // class, subclass, protocol, ep0 size
-    put16(d, spec.vendorID);
-    put16(d, spec.productID);
+    put16(d, layout.vendorID);
+    put16(d, layout.productID);
     put16(d, 0x0100);                                 // bcdDevice
     d.insert(d.end(), {0x01, 0x02, 0x03, 0x01});      // strings, one configuration
-    if (spec.unreadableDescriptors) {
+    if (layout.unreadableDescriptors) {
         d.resize(6);
         return d;
     }
 
     const std::size_t configStart = d.size();
-    d.insert(d.end(), {9, 0x02, 0, 0, std::uint8_t(spec.interfaces), 0x01, 0x00, 0x80, 0x32});
-    if (spec.interfaces > 0) {
+    d.insert(d.end(), {9, 0x02, 0, 0, std::uint8_t(layout.interfaces), 0x01, 0x00, 0x80, 0x32});
+    if (layout.interfaces > 0) {
         // Printer class, bidirectional: what the real devices report.
-        d.insert(d.end(), {9, 0x04, 0x00, 0x00, std::uint8_t(spec.endpoints.size()), 0x07, 0x01, 0x02, 0x00});
-        for (const Endpoint& ep : spec.endpoints) {
+        d.insert(d.end(), {9, 0x04, 0x00, 0x00, std::uint8_t(layout.endpoints.size()), 0x07, 0x01, 0x02, 0x00});
+        for (const Endpoint& ep : layout.endpoints) {
             d.insert(d.end(), {7, 0x05, ep.address, ep.attributes});
             put16(d, ep.maxPacketSize);
             d.push_back(0);
@@ -368,7 +368,7 @@ UsbBus::~UsbBus()
     g_object_unref(testbed_);
 }
 
-EmulatedUsbPrinter& UsbBus::plug(const DeviceSpec& spec)
+EmulatedUsbPrinter& UsbBus::plug(const DeviceLayout& layout)
 {
     const int address = nextAddress_++;
     char node[64];
@@ -376,7 +376,7 @@ EmulatedUsbPrinter& UsbBus::plug(const DeviceSpec& spec)
     char syspath[96];
     std::snprintf(syspath, sizeof syspath, "/devices/pci0000:00/0000:00:14.0/usb1/1-%d", address);
     char ids[64];
-    std::snprintf(ids, sizeof ids, "A: idVendor=%04x\\n\nA: idProduct=%04x\\n\n", spec.vendorID, spec.productID);
+    std::snprintf(ids, sizeof ids, "A: idVendor=%04x\\n\nA: idProduct=%04x\\n\n", layout.vendorID, layout.productID);
 
     std::string description = std::string("P: ") + syspath + "\nN: " + node +
                               "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=/dev/" + node +
@@ -384,7 +384,7 @@ EmulatedUsbPrinter& UsbBus::plug(const DeviceSpec& spec)
                               "A: busnum=1\\n\nA: devnum=" + std::to_string(address) +
                               "\\n\nA: speed=480\\n\nA: bConfigurationValue=1\\n\nA: bNumConfigurations=1\\n\n"
                               "H: descriptors=" +
-                              hex(descriptorsFor(spec)) + "\n";
+                              hex(descriptorsFor(layout)) + "\n";
     GError* error = nullptr;
     if (!umockdev_testbed_add_from_string(testbed_, description.c_str(), &error)) {
         std::string message = error->message;

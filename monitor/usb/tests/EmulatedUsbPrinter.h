@@ -34,7 +34,7 @@ struct Endpoint {
     std::uint16_t maxPacketSize = 512;
 };
 
-struct DeviceSpec {
+struct DeviceLayout {
     std::uint16_t vendorID = 0x37CE;
     std::uint16_t productID = 77;
     // The one interface's endpoints, in pipe order; empty with `interfaces` 0.
@@ -132,7 +132,7 @@ private:
 };
 
 // The emulated bus. Create it before the code under test starts a libusb
-// session: libusb picks up the bus's udev view when it starts.
+// context: libusb picks up the bus's udev view when it starts.
 class UsbBus {
 public:
     UsbBus();
@@ -140,7 +140,7 @@ public:
     UsbBus(const UsbBus&) = delete;
     UsbBus& operator=(const UsbBus&) = delete;
 
-    EmulatedUsbPrinter& plug(const DeviceSpec& spec = {});
+    EmulatedUsbPrinter& plug(const DeviceLayout& layout = {});
     // Hot-unplug: the device leaves sysfs; handles still open see ENODEV.
     void unplug(EmulatedUsbPrinter& printer);
 
@@ -151,6 +151,6 @@ private:
 };
 
 // Descriptors as sysfs shows them: device descriptor, then the whole active configuration.
-std::vector<std::uint8_t> descriptorsFor(const DeviceSpec& spec);
+std::vector<std::uint8_t> descriptorsFor(const DeviceLayout& layout);
 
 }  // namespace usbemu

@@ -11,7 +11,7 @@
 #include <thread>
 
 // Each test gets a fresh bus; the code under test starts its own libusb
-// sessions, always after the bus exists.
+// contexts, always after the bus exists.
 class EmulatedUsbTest : public ::testing::Test {
 protected:
     usbemu::UsbBus bus;
@@ -19,7 +19,7 @@ protected:
 
 // The process's open files, by descriptor, with what each refers to.
 // Eventfds are left out: glib's worker threads in the emulation make theirs
-// when they first run. A libusb session leaks its timerfd and sockets too.
+// when they first run. A leaked libusb context still shows by its timerfd and sockets.
 inline std::map<std::string, std::string> openFiles()
 {
     std::map<std::string, std::string> files;
@@ -33,7 +33,7 @@ inline std::map<std::string, std::string> openFiles()
 }
 
 // Watches that an exchange leaves no file of the process open: libusb
-// sessions, device handles and the emulated node all count.
+// contexts, device handles and the emulated node all count.
 class OpenFiles {
 public:
     OpenFiles() : before_(openFiles()) {}

@@ -5,7 +5,7 @@
 
 namespace {
 
-using usbemu::DeviceSpec;
+using usbemu::DeviceLayout;
 using usbemu::Endpoint;
 
 template <typename F>
@@ -23,8 +23,8 @@ USBError thrown(F&& f)
 TEST_F(EmulatedUsbTest, NoMatchingDeviceIsReportedAsNoDeviceInterface)
 {
     auto& other = bus.plug({.productID = 78});
-    USBSession session;
-    const USBError e = thrown([&] { USBDevice::create(session, 0x37CE, 77); });
+    USBContext context;
+    const USBError e = thrown([&] { USBDevice::create(context, 0x37CE, 77); });
     EXPECT_TRUE(e.is(VantorIOError::pluginHasNoUsbDeviceInterface));
     EXPECT_STREQ(e.what(), "USB: Plugin has no device interface.");
     EXPECT_EQ(other.timesOpened(), 0);
@@ -49,8 +49,8 @@ TEST_F(EmulatedUsbTest, PipesAreFoundByDirectionOnTheFirstTwoOnly)
         auto& printer = bus.plug({.productID = 77, .endpoints = c.endpoints});
         const OpenFiles files;
         {
-            USBSession session;
-            auto device = USBDevice::create(session, 0x37CE, 77);
+            USBContext context;
+            auto device = USBDevice::create(context, 0x37CE, 77);
             auto interface = device->createInterfaceInterface();
             EXPECT_EQ(interface->getInterfaceNum(), 0);
             EXPECT_EQ(interface->getPipes(), c.pipes);
@@ -65,8 +65,8 @@ TEST_F(EmulatedUsbTest, ReadTakesOneTransferIntoMaxCount)
     auto& printer = bus.plug();
     std::string reply;
     printer.setCommandHandler([&](std::string_view) { return reply; });
-    USBSession session;
-    auto device = USBDevice::create(session, 0x37CE, 77);
+    USBContext context;
+    auto device = USBDevice::create(context, 0x37CE, 77);
     auto interface = device->createInterfaceInterface();
     const std::uint8_t ping[] = {'p'};
 
@@ -95,8 +95,8 @@ TEST_F(EmulatedUsbTest, OpenAndPerformReleasesTheInterfaceWhenTheHandlerThrows)
     auto& printer = bus.plug();
     const OpenFiles files;
     {
-        USBSession session;
-        auto device = USBDevice::create(session, 0x37CE, 77);
+        USBContext context;
+        auto device = USBDevice::create(context, 0x37CE, 77);
         auto interface = device->createInterfaceInterface();
         EXPECT_THROW(interface->openAndPerform([&] {
             EXPECT_EQ(printer.claimedInterfaces(), std::set<unsigned>{0});
@@ -114,8 +114,8 @@ TEST_F(EmulatedUsbTest, FirstOfTwoMatchingDevicesIsUsedAndTheOtherLeftAlone)
     auto& b = bus.plug();
     const OpenFiles files;
     {
-        USBSession session;
-        auto device = USBDevice::create(session, 0x37CE, 77);
+        USBContext context;
+        auto device = USBDevice::create(context, 0x37CE, 77);
     }
     EXPECT_EQ(a.timesOpened() + b.timesOpened(), 1);
     EXPECT_TRUE(files.unchanged());
@@ -126,8 +126,8 @@ TEST_F(EmulatedUsbTest, DeviceWithoutInterfaceHasNoInterfaceInterface)
     auto& printer = bus.plug({.endpoints = {}, .interfaces = 0});
     const OpenFiles files;
     {
-        USBSession session;
-        auto device = USBDevice::create(session, 0x37CE, 77);
+        USBContext context;
+        auto device = USBDevice::create(context, 0x37CE, 77);
         EXPECT_TRUE(thrown([&] { device->createInterfaceInterface(); })
                         .is(VantorIOError::pluginHasNoUsbInterfaceInterface));
     }

@@ -4,7 +4,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using usbemu::DeviceSpec;
+using usbemu::DeviceLayout;
 
 TEST_F(EmulatedUsbTest, CommandGoesOutBareAndTheSimulatorAnswers)
 {

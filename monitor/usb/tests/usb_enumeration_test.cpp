@@ -4,7 +4,7 @@
 
 namespace {
 
-using usbemu::DeviceSpec;
+using usbemu::DeviceLayout;
 
 TEST_F(EmulatedUsbTest, EmptyBusListsNothing)
 {
