@@ -262,6 +262,10 @@ TEST_F(OVER, NothingGoesOutThatCouldBreakTheCommand)
     s.orderInList = 1;
     model->setClietModeSetting(s);
     EXPECT_EQ(run(&NetworkModel::setClientModeInfo), alert::unsendableText());
+    s.orderInList = 0;
+    s.ipSetType = "S";
+    model->setClietModeSetting(s);
+    EXPECT_EQ(run(&NetworkModel::setClientModeInfo), error("IP格式错误"));
     model->setAPSetting({"Lab\r\n0", 0, "", "1.1.1.1", "255.0.0.0", "1.1.1.1"});
     EXPECT_EQ(run(&NetworkModel::setAPInfo).show, true);
     EXPECT_EQ(bed->received().size(), sent);

@@ -200,28 +200,4 @@ TEST(Replies, ScanListsOnlyWellFormedLines)
     EXPECT_EQ(s.WifiPassword, QString());
 }
 
-TEST(SendChecks, RefuseWhatCouldNotGoOutIntact)
-{
-    ClietModeSetting s;
-    s.ipSetType = text("D");
-    s.ip = s.mask = s.gateway = text("0.0.0.0");
-    const QList<HotSpot> list{{0, text("Home"), 3}, {1, text("Bad\nName"), 3}};
-    for (int order : {-1, 2})
-        EXPECT_EQ(checkClientModeToSend(list, ClietModeSetting{s.WifiName, {}, order, s.ipSetType, s.ip, s.mask, s.gateway}),
-                  alert::noSuchHotSpot());
-    s.orderInList = 1;
-    EXPECT_EQ(checkClientModeToSend(list, s), alert::unsendableText());
-    s.orderInList = 0;
-    EXPECT_EQ(checkClientModeToSend(list, s), std::nullopt);
-    s.ipSetType = text("S");
-    s.ip = text("1.2.3");
-    EXPECT_EQ(checkClientModeToSend(list, s), error(QStringLiteral("IP格式错误")));
-
-    // Settings filled in by other means than the form meet the form's rules.
-    APSetting ap{text("Lab"), 6, text("short"), text("1.1.1.1"), text("1.1.1.1"), text("1.1.1.1")};
-    EXPECT_EQ(checkAPSettingToSend(ap), error(kAPPassword8));
-    ap.APName = text("Lab\r\n0");
-    EXPECT_EQ(checkAPSettingToSend(ap), error(kNameRule));
-}
-
 }  // namespace
