@@ -15,7 +15,7 @@ std::string padded(std::string reply)
 
 class UsbBed : public Bed {
 public:
-    UsbBed() : device_(bus_.plug(usbemu::DeviceSpec{0x37CE, kProductID})) { setScript({}); }
+    UsbBed() : device_(bus_.plug(usbemu::DeviceLayout{0x37CE, kProductID})) { setScript({}); }
 
     vexo::sim::SimulatedPrinter& sim() override { return device_.simulator(); }
     Printer printer() override
