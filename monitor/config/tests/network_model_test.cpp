@@ -264,6 +264,7 @@ TEST_F(OVER, NothingGoesOutThatCouldBreakTheCommand)
     EXPECT_EQ(run(&NetworkModel::setClientModeInfo), alert::unsendableText());
     s.orderInList = 0;
     s.ipSetType = "S";
+    s.ip = "10.0.0";
     model->setClietModeSetting(s);
     EXPECT_EQ(run(&NetworkModel::setClientModeInfo), error("IP格式错误"));
     model->setAPSetting({"Lab\r\n0", 0, "", "1.1.1.1", "255.0.0.0", "1.1.1.1"});
