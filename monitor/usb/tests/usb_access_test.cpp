@@ -5,7 +5,6 @@
 
 namespace {
 
-using usbemu::DeviceLayout;
 using usbemu::Endpoint;
 
 template <typename F>
@@ -104,32 +103,6 @@ TEST_F(EmulatedUsbTest, OpenAndPerformReleasesTheInterfaceWhenTheHandlerThrows)
         }),
                      std::runtime_error);
         EXPECT_TRUE(printer.claimedInterfaces().empty());
-    }
-    EXPECT_TRUE(released(files, printer));
-}
-
-TEST_F(EmulatedUsbTest, FirstOfTwoMatchingDevicesIsUsedAndTheOtherLeftAlone)
-{
-    auto& a = bus.plug();
-    auto& b = bus.plug();
-    const OpenFiles files;
-    {
-        USBContext context;
-        auto device = USBDevice::create(context, 0x37CE, 77);
-    }
-    EXPECT_EQ(a.timesOpened() + b.timesOpened(), 1);
-    EXPECT_TRUE(files.unchanged());
-}
-
-TEST_F(EmulatedUsbTest, DeviceWithoutInterfaceHasNoInterfaceInterface)
-{
-    auto& printer = bus.plug({.endpoints = {}, .interfaces = 0});
-    const OpenFiles files;
-    {
-        USBContext context;
-        auto device = USBDevice::create(context, 0x37CE, 77);
-        EXPECT_TRUE(thrown([&] { device->createInterfaceInterface(); })
-                        .is(VantorIOError::pluginHasNoUsbInterfaceInterface));
     }
     EXPECT_TRUE(released(files, printer));
 }

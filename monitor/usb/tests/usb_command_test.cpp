@@ -4,7 +4,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-using usbemu::DeviceLayout;
 
 TEST_F(EmulatedUsbTest, CommandGoesOutBareAndTheSimulatorAnswers)
 {
@@ -42,29 +41,18 @@ TEST_F(EmulatedUsbTest, ReplyMustBeSixteenToSixHundredBytes)
     }
 }
 
-TEST_F(EmulatedUsbTest, LateOrMissingReplyTimesOut)
+TEST_F(EmulatedUsbTest, LateReplyTimesOut)
 {
     auto& printer = bus.plug();
     printer.setReplyDelay(600ms);
     const OpenFiles files;
-    auto start = std::chrono::steady_clock::now();
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(usbInteraction("CheckwifiAP?", 77, 0x37CE));
-    auto took = std::chrono::steady_clock::now() - start;
+    const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, 290ms);
     EXPECT_LT(took, 1500ms);
     EXPECT_EQ(printer.discardedTransfers(), 1);
     EXPECT_TRUE(released(files, printer));
-
-    // A printer that never answers (a fresh one: the late reply above is
-    // still on the first one's pipe).
-    bus.unplug(printer);
-    auto& silent = bus.plug();
-    silent.setCommandHandler([](std::string_view) { return std::nullopt; });
-    const OpenFiles silentFiles;
-    start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(usbInteraction("CheckwifiAP?", 77, 0x37CE));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
-    EXPECT_TRUE(released(silentFiles, silent));
 }
 
 TEST_F(EmulatedUsbTest, ReplyThatIsNotUtf8IsAbsent)
@@ -107,21 +95,6 @@ TEST_F(EmulatedUsbTest, FailuresOnTheWayGiveNoReplyAndReleaseEverything)
     const OpenFiles bareFiles;
     EXPECT_FALSE(usbInteraction("CheckwifiAP?", 77, 0x37CE));
     EXPECT_TRUE(released(bareFiles, bare));
-}
-
-TEST_F(EmulatedUsbTest, CommandsAndStatusPollsInterleave)
-{
-    // Status polls and commands open the device independently; neither
-    // disturbs the other's transfers.
-    auto& printer = bus.plug();
-    printer.simulator().setStatusCode(2000);
-    const OpenFiles files;
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(usbStatusRequest(0x37CE, 77).code, 2000);
-        EXPECT_TRUE(usbInteraction("CheckwifiSTA?", 77, 0x37CE));
-    }
-    EXPECT_EQ(printer.commands().size(), 5u);
-    EXPECT_TRUE(released(files, printer));
 }
 
 }  // namespace

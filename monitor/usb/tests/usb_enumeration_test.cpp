@@ -4,12 +4,6 @@
 
 namespace {
 
-using usbemu::DeviceLayout;
-
-TEST_F(EmulatedUsbTest, EmptyBusListsNothing)
-{
-    EXPECT_TRUE(getPrinterByIOUSB(catalogueFor(5)).isEmpty());
-}
 
 TEST_F(EmulatedUsbTest, OnlyCatalogueDevicesOfOurVendorAreListed)
 {
@@ -36,16 +30,6 @@ TEST_F(EmulatedUsbTest, OnlyCatalogueDevicesOfOurVendorAreListed)
         EXPECT_EQ(printer->timesOpened(), 0);
         EXPECT_TRUE(printer->controlRequests().empty());
     }
-}
-
-TEST_F(EmulatedUsbTest, TwoPrintersOfOneModelGiveTwoRecords)
-{
-    bus.plug({.productID = 77});
-    bus.plug({.productID = 77});
-    const QList<Printer> found = getPrinterByIOUSB(catalogueFor(5));
-    ASSERT_EQ(found.size(), 2);
-    EXPECT_EQ(found[0].label, found[1].label);
-    EXPECT_NE(found[0].id, found[1].id);
 }
 
 TEST_F(EmulatedUsbTest, TheBuildSeriesChoosesTheCatalogue)
