@@ -1,5 +1,6 @@
 #include "raster_input.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -80,15 +81,40 @@ RasterInput::~RasterInput()
 ssize_t RasterInput::readInput(void* ctx, unsigned char* buffer, size_t length)
 {
     auto* self = static_cast<RasterInput*>(ctx);
-    ssize_t got;
-    do {
-        got = ::read(self->fd_, buffer, length);
-    } while (got < 0 && errno == EINTR);
-    if (got > 0)
+    if (self->bufferStart_ == self->bufferEnd_) {
+        if (length >= kReadAhead) {
+            // large requests go straight through
+            ssize_t got;
+            do {
+                got = ::read(self->fd_, buffer, length);
+            } while (got < 0 && errno == EINTR);
+            if (got > 0)
+                self->bytesIn_ += static_cast<unsigned long long>(got);
+            else
+                self->atEof_ = true;
+            return got;
+        }
+        if (!self->buffer_)
+            self->buffer_ = allocatePixels(kReadAhead);
+        if (!self->buffer_)
+            return -1;
+        ssize_t got;
+        do {
+            got = ::read(self->fd_, self->buffer_.get(), kReadAhead);
+        } while (got < 0 && errno == EINTR);
+        if (got <= 0) {
+            self->atEof_ = true;
+            return got;
+        }
         self->bytesIn_ += static_cast<unsigned long long>(got);
-    else
-        self->atEof_ = true;
-    return got;
+        self->bufferStart_ = 0;
+        self->bufferEnd_ = static_cast<std::size_t>(got);
+    }
+    // The library loops until it has all it asked for, so a partial answer is fine.
+    std::size_t n = std::min(length, self->bufferEnd_ - self->bufferStart_);
+    std::memcpy(buffer, self->buffer_.get() + self->bufferStart_, n);
+    self->bufferStart_ += n;
+    return static_cast<ssize_t>(n);
 }
 
 RasterInput::Next RasterInput::nextPage()

@@ -40,6 +40,12 @@ private:
     void convertLine(const std::uint8_t* in, std::uint8_t* out) const;
 
     int fd_;
+    // Read-ahead: the library asks for one line at a time, which would
+    // otherwise cost a system call per line.
+    static constexpr std::size_t kReadAhead = 1 << 18;
+    Pixels buffer_;
+    std::size_t bufferStart_ = 0;
+    std::size_t bufferEnd_ = 0;
     cups_raster_t* raster_ = nullptr;
     cups_page_header2_t header_{};
     std::string error_;
