@@ -15,9 +15,10 @@ if(VEXO_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# Test helper: register a GoogleTest binary with CTest, labelled.
+# Test helper: register a GoogleTest binary with CTest, labelled, with an
+# optional ENVIRONMENT list for its tests.
 function(vexo_add_gtest name)
-  cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   if(NOT T_LABEL)
@@ -26,7 +27,11 @@ function(vexo_add_gtest name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
+  set(T_PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT})
+  if(T_ENVIRONMENT)
+    list(APPEND T_PROPERTIES ENVIRONMENT "${T_ENVIRONMENT}")
+  endif()
   gtest_discover_tests(${name}
-    PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT}
+    PROPERTIES ${T_PROPERTIES}
     DISCOVERY_TIMEOUT 30)
 endfunction()

@@ -62,14 +62,8 @@ std::string getPrinterStatusBySNMP(const std::string& ip, std::string_view oidTe
     const int status = snmp_synch_response(open, pdu, &response);
     std::string out;
     if (status == STAT_SUCCESS && response && response->errstat == SNMP_ERR_NOERROR) {
-        char scratch[200] = {};
-        for (netsnmp_variable_list* v = response->variables; v; v = v->next_variable) {
-            snprint_value(scratch, sizeof scratch, v->name, v->name_length, v);
-            out = scratch;
-            qCDebug(lcMonitor, "get status info : %s", scratch);
-        }
-        if (out.size() > bufferSize - 1)
-            out.resize(bufferSize - 1);
+        out = renderedValue(response->variables, bufferSize);
+        qCDebug(lcMonitor, "get status info : %s", out.c_str());
     } else {
         out = "error";
         if (status == STAT_SUCCESS && response)
@@ -82,6 +76,22 @@ std::string getPrinterStatusBySNMP(const std::string& ip, std::string_view oidTe
     if (response)
         snmp_free_pdu(response);
     snmp_close(open);
+    return out;
+}
+
+std::string renderedValue(const variable_list* variables, size_t bufferSize)
+{
+    std::string out;
+    char scratch[200] = {};
+    for (const netsnmp_variable_list* v = variables; v; v = v->next_variable) {
+        scratch[0] = '\0';
+        snprint_value(scratch, sizeof scratch, v->name, v->name_length, v);
+        out = scratch;
+    }
+    if (bufferSize == 0)
+        return {};
+    if (out.size() > bufferSize - 1)
+        out.resize(bufferSize - 1);
     return out;
 }
 

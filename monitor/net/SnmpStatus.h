@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+struct variable_list;
+
 namespace vexo::net {
 
 inline constexpr std::string_view kStatusOid = "1.3.6.1.4.1.59317.2.7.1.1";
@@ -23,6 +25,10 @@ struct SnmpQueryOptions {
 // terminator; "error" when the exchange failed, "" when no session opened.
 std::string getPrinterStatusBySNMP(const std::string& ip, std::string_view oid, size_t bufferSize,
                                    const SnmpQueryOptions& options = {});
+
+// What getPrinterStatusBySNMP makes of a reply's variables: the last one
+// as the library renders it, cut to fit bufferSize bytes with terminator.
+std::string renderedValue(const variable_list* variables, size_t bufferSize);
 
 // The code between the first double quote and the first comma after it;
 // nothing unless that is a plain decimal number.

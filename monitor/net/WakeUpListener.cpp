@@ -10,6 +10,14 @@
 
 namespace vexo::net {
 
+std::optional<std::string> readableWakeUpMessage(std::string_view datagram)
+{
+    const std::string_view msg = datagram.substr(0, kWakeUpDatagramSize);
+    if (msg.empty() || !isValidUtf8(msg))
+        return std::nullopt;
+    return std::string(msg);
+}
+
 std::optional<bool> wakeUpDecision(std::string_view msg, std::string_view sender, std::string_view selectedIp,
                                    bool hasWakeUp, bool isWakeUp)
 {
@@ -79,15 +87,16 @@ void WakeUpListener::run()
                 pause(50);  // a receive error must not turn into a busy loop
                 continue;
             }
-            if (!isValidUtf8(*d.data)) {
+            const auto msg = readableWakeUpMessage(*d.data);
+            if (!msg) {
                 qCDebug(lcMonitor).nospace().noquote() << "receive ip = " << d.address.c_str()
                                                        << " and msg is not UTF-8, ignored";
                 continue;
             }
             qCDebug(lcMonitor).nospace().noquote()
-                << "receive ip = " << d.address.c_str() << " and msg = " << d.data->c_str()
-                << " and msg contains Idle = " << (d.data->find("Idle") != std::string::npos ? "true" : "false");
-            handler_(d.address, *d.data);
+                << "receive ip = " << d.address.c_str() << " and msg = " << msg->c_str()
+                << " and msg contains Idle = " << (msg->find("Idle") != std::string::npos ? "true" : "false");
+            handler_(d.address, *msg);
         }
         server.close();
         boundPort_ = 0;

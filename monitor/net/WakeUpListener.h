@@ -13,6 +13,10 @@ namespace vexo::net {
 inline constexpr int kWakeUpPort = 65002;
 inline constexpr int kWakeUpDatagramSize = 300;
 
+// The message a received datagram carries: its first kWakeUpDatagramSize
+// bytes, when they are non-empty, valid UTF-8.
+std::optional<std::string> readableWakeUpMessage(std::string_view datagram);
+
 // The sleep flag a wake-up datagram leaves behind, or nothing when it
 // concerns another printer or says nothing we act on.
 std::optional<bool> wakeUpDecision(std::string_view msg, std::string_view sender, std::string_view selectedIp,

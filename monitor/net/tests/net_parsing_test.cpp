@@ -1,8 +1,12 @@
 #include "NetTransport.h"
 #include "SnmpDiscovery.h"
 #include "SnmpStatus.h"
+#include "SnmpLibrary.h"
 #include "Utf8.h"
 #include "WakeUpListener.h"
+
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
 
 #include "Catalogue.h"
 
@@ -149,6 +153,41 @@ TEST(WakeUpDecision, OnlyTheSelectedPrinterWithWakeUpCounts)
     EXPECT_EQ(wakeUpDecision("Idle;", sel, sel, true, true), std::nullopt);
     // A USB printer or the placeholder has no address: nothing matches.
     EXPECT_EQ(wakeUpDecision("Idle;", "", "", true, false), std::nullopt);
+}
+
+TEST(WakeUpDecision, OnlyNonEmptyUtf8DatagramsAreRead)
+{
+    EXPECT_EQ(readableWakeUpMessage(""), std::nullopt);
+    EXPECT_EQ(readableWakeUpMessage("Idle;\xFF"), std::nullopt);
+    EXPECT_EQ(readableWakeUpMessage(std::string_view("Idle;\0x", 7)), std::string("Idle;\0x", 7));
+    const std::string longer = std::string(299, 'a') + "Idle;";
+    EXPECT_EQ(readableWakeUpMessage(longer), std::string(299, 'a') + "I");
+    // A character cut in two by the size limit spoils the whole datagram.
+    EXPECT_EQ(readableWakeUpMessage(std::string(299, 'a') + "连"), std::nullopt);
+}
+
+TEST(StatusText, RenderedValueIsTheLastVariableCutToTheBuffer)
+{
+    {
+        std::lock_guard lock(snmpLock());
+        initSnmp("snmptest");
+    }
+    const oid name[] = {1, 3, 6, 1, 4, 1, 59317, 2, 7, 1, 1};
+    netsnmp_variable_list* vars = nullptr;
+    const std::string text = "1000," + std::string(400, 'x');
+    snmp_varlist_add_variable(&vars, name, OID_LENGTH(name), ASN_OCTET_STR, text.data(), text.size());
+
+    const std::string status = renderedValue(vars, kStatusTextSize);
+    EXPECT_LT(status.size(), kStatusTextSize);
+    EXPECT_EQ(parseStatusCode(status), 1000);
+    EXPECT_EQ(renderedValue(vars, kTonerTextSize).size(), kTonerTextSize - 1);
+    EXPECT_EQ(renderedValue(vars, 0), "");
+    EXPECT_EQ(renderedValue(nullptr, kStatusTextSize), "");
+
+    const long toner = 42;
+    snmp_varlist_add_variable(&vars, name, OID_LENGTH(name), ASN_INTEGER, &toner, sizeof toner);
+    EXPECT_EQ(parseToner(renderedValue(vars, kTonerTextSize)), 42);
+    snmp_free_varbind(vars);
 }
 
 TEST(NetTransport, LoopbackOnlyProbesNothing)

@@ -1,0 +1,38 @@
+// Rendered SNMP status and toner values, and the discovery text, through
+// the monitor's decoding.
+#include "Catalogue.h"
+#include "NetTransport.h"
+#include "SnmpDiscovery.h"
+#include "SnmpStatus.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdint>
+#include <cstdlib>
+
+using namespace vexo::net;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    FuzzedDataProvider in(data, size);
+    const std::string status = in.ConsumeRandomLengthString(kStatusTextSize);
+    const std::string toner = in.ConsumeRandomLengthString(kTonerTextSize);
+    const size_t capacity = in.ConsumeIntegralInRange<size_t>(0, kDiscoveryTextSize);
+    const std::string discovery = in.ConsumeRemainingBytesAsString();
+
+    const StatusReading r = readingFromTexts(status, toner);
+    if (r.answered != parseStatusCode(status).has_value() || r.code < 0 || r.toner < 0)
+        std::abort();
+
+    DiscoveryText rebuilt(capacity);
+    for (const DiscoveryEntry& e : parseDiscoveryText(discovery)) {
+        rebuilt.append(e.ip, e.oid);
+        if (ip2brocast(e.ip).size() > e.ip.size() + 3)
+            std::abort();
+    }
+    if (capacity > 0 && rebuilt.text().size() >= capacity)
+        std::abort();
+    printersFromDiscoveryText(discovery, catalogueInForce());
+    printersFromDiscoveryText(rebuilt.text(), catalogueInForce());
+    return 0;
+}
