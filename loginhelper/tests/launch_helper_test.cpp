@@ -1,0 +1,175 @@
+#include "AppAutoStartUtils.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+const QString busName = QStringLiteral("launch-helper-test");
+
+QCoreApplication& app()
+{
+    static int argc = 1;
+    static char name[] = "launch_helper_tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication instance(argc, argv);
+    return instance;
+}
+
+class LaunchHelperTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        app();
+        const QString daemonProgram = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+        if (daemonProgram.isEmpty())
+            GTEST_SKIP() << "dbus-daemon is not installed; the helper needs a session bus to be tested";
+        ASSERT_TRUE(dir.isValid());
+        daemon.start(daemonProgram, {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                     QStringLiteral("--print-address=1")});
+        ASSERT_TRUE(daemon.waitForReadyRead(10000));
+        address = QString::fromUtf8(daemon.readLine()).trimmed();
+        bus = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, busName));
+        ASSERT_TRUE(bus->isConnected()) << address.toStdString();
+
+        // A copy of the helper with nothing beside it but what a test puts there.
+        ASSERT_TRUE(QDir().mkpath(path("bin")));
+        ASSERT_TRUE(QFile::copy(QStringLiteral(HELPER_PROGRAM), path("bin/QXLaunchHelper")));
+        for (const char* d : {"data/applications", "sysdata"})
+            ASSERT_TRUE(QDir().mkpath(path(d)));
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+        env.insert(QStringLiteral("XDG_DATA_HOME"), path("data"));
+        env.insert(QStringLiteral("XDG_DATA_DIRS"), path("sysdata"));
+        env.insert(QStringLiteral("VEXO_FAKE_MONITOR_LOG"), path("monitor.log"));
+    }
+
+    void TearDown() override
+    {
+        for (auto& helper : helpers) {
+            helper->kill();
+            helper->waitForFinished(5000);
+        }
+        for (const QString& pid : monitorStarts())
+            ::kill(pid.toInt(), SIGTERM);
+        if (bus)
+            QDBusConnection::disconnectFromBus(busName);
+        if (daemon.state() != QProcess::NotRunning) {
+            daemon.terminate();
+            daemon.waitForFinished(5000);
+        }
+    }
+
+    QString path(const char* rel) const { return dir.filePath(QString::fromUtf8(rel)); }
+
+    void installMonitorEntry()
+    {
+        QFile entry(path("data/applications/com.vexo.statusmonitor.desktop"));
+        ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+        entry.write("[Desktop Entry]\nType=Application\nName=Monitor\nExec=\"" FAKE_MONITOR "\" %U\n");
+    }
+
+    QProcess& startHelper()
+    {
+        helpers.push_back(std::make_unique<QProcess>());
+        QProcess& p = *helpers.back();
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(path("bin/QXLaunchHelper"), {});
+        EXPECT_TRUE(p.waitForStarted(5000));
+        return p;
+    }
+
+    QStringList monitorStarts() const
+    {
+        QFile log(path("monitor.log"));
+        if (!log.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    bool owned(const QString& name) const { return bus->interface()->isServiceRegistered(name); }
+
+    void notify(const QString& object)
+    {
+        QDBusMessage signal = QDBusMessage::createSignal(
+            QStringLiteral("/com/vexo/statusmonitor"), QStringLiteral("com.vexo.statusmonitor"),
+            QStringLiteral("TerminateAppHelperNotificationName"));
+        signal << object;
+        ASSERT_TRUE(bus->send(signal));
+    }
+
+    static bool stillRunning(QProcess& p, int ms = 400) { return !p.waitForFinished(ms); }
+
+    QTemporaryDir dir;
+    QProcess daemon;
+    QString address;
+    std::unique_ptr<QDBusConnection> bus;
+    QProcessEnvironment env;
+    std::vector<std::unique_ptr<QProcess>> helpers;
+};
+
+TEST_F(LaunchHelperTest, StartsTheMonitorOnceAndQuitsWhenTheMonitorSaysSo)
+{
+    installMonitorEntry();
+    QProcess& first = startHelper();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return owned(QStringLiteral("com.vexo.statusmonitor")); }, 10000));
+    EXPECT_TRUE(owned(QStringLiteral("com.vexo.LaunchHelper")));
+    EXPECT_EQ(monitorStarts().size(), 1);
+
+    // A second helper finds the monitor running and leaves at once.
+    QProcess& second = startHelper();
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(monitorStarts().size(), 1);
+    EXPECT_TRUE(stillRunning(first));
+
+    // Switching start at login in the monitor tells the helper to go.
+    AppAutoStartUtils::setAppAutoStart(false, {path("bin/QXLaunchHelper"), path("autostart"), busName});
+    ASSERT_TRUE(first.waitForFinished(10000)) << first.readAll().toStdString();
+    EXPECT_EQ(first.exitCode(), 0);
+}
+
+TEST_F(LaunchHelperTest, WithoutAMonitorWaitsForTheNotificationFromTheMonitorOnly)
+{
+    QProcess& helper = startHelper();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return owned(QStringLiteral("com.vexo.LaunchHelper")); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        helper.waitForReadyRead(50);
+        return helper.peek(4096).contains("bundleId not found(com.vexo.statusmonitor");
+    }, 10000));
+
+    notify(QStringLiteral("com.example.other"));
+    notify(QString());
+    EXPECT_TRUE(stillRunning(helper));
+
+    notify(QStringLiteral("com.vexo.statusmonitor"));
+    ASSERT_TRUE(helper.waitForFinished(10000));
+    EXPECT_EQ(helper.exitCode(), 0);
+    EXPECT_TRUE(monitorStarts().isEmpty());
+}
+
+TEST_F(LaunchHelperTest, WithoutASessionBusStartsTheMonitorBesideIt)
+{
+    ASSERT_TRUE(QFile::copy(QStringLiteral(FAKE_MONITOR), path("bin/vexoStateMonitor")));
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + path("no-bus"));
+    QProcess& helper = startHelper();
+    ASSERT_TRUE(helper.waitForFinished(10000));
+    EXPECT_EQ(helper.exitCode(), 0);
+    EXPECT_TRUE(helper.readAll().contains("no session bus"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return monitorStarts().size() == 1; }, 10000));
+}
+
+}  // namespace

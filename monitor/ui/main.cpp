@@ -1,0 +1,60 @@
+// vexoStateMonitor: the printer status monitor's window.
+
+#include "AppAutoStartUtils.h"
+#include "ContentView.h"
+#include "Log.h"
+#include "NetworkModel.h"
+#include "SharedData.h"
+#include "SystemTransport.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QSettings>
+
+namespace {
+
+// Owning the well-known name is how the login helper sees the monitor running.
+void announceOnBus()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        qCInfo(lcMonitor) << "no session bus: the login helper cannot see this monitor";
+        return;
+    }
+    if (!bus.registerService(launch::monitorIdentifier))
+        qCInfo(lcMonitor).noquote() << "cannot own " + launch::monitorIdentifier + ": " + bus.lastError().message();
+}
+
+}  // namespace
+
+// The application: one window for the life of the process.
+class marlinApp {
+public:
+    marlinApp(int& argc, char** argv) : app_(argc, argv)
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("vexo"));
+        QCoreApplication::setApplicationName(QStringLiteral("vexoStateMonitor"));
+        QGuiApplication::setDesktopFileName(launch::monitorIdentifier);
+        announceOnBus();
+        SharedData::setPrinterTransport(std::make_shared<SystemTransport>());
+    }
+
+    int run()
+    {
+        QSettings settings;
+        StartAtLogin startup(settings);
+        ContentView window(SharedData::printerModel(), SharedData::networkModel(), startup);
+        window.show();
+        return app_.exec();
+    }
+
+private:
+    QApplication app_;
+};
+
+int main(int argc, char** argv)
+{
+    marlinApp app(argc, argv);
+    return app.run();
+}

@@ -1,0 +1,94 @@
+#include "AppAutoStartUtils.h"
+#include "UiTestApp.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class AutoStartTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        uiTestApp();
+        ASSERT_TRUE(dir.isValid());
+        QFile helper(dir.filePath(QStringLiteral("bin dir/QXLaunchHelper")));
+        ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("bin dir"))));
+        ASSERT_TRUE(helper.open(QIODevice::WriteOnly));
+        place = {helper.fileName(), dir.filePath(QStringLiteral("config/autostart")), QStringLiteral("no-such-bus")};
+        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    }
+
+    bool registered() const { return QFile::exists(AppAutoStartUtils::entryPath(place)); }
+    QString entry() const
+    {
+        QFile f(AppAutoStartUtils::entryPath(place));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+
+    QTemporaryDir dir;
+    AutoStartPlace place;
+    std::unique_ptr<QSettings> settings;
+};
+
+TEST_F(AutoStartTest, FirstStartSwitchesOnOnlyOnce)
+{
+    StartAtLogin(*settings, place).firstStart();
+    EXPECT_TRUE(Preference::startup(*settings));
+    ASSERT_TRUE(registered());
+    EXPECT_TRUE(entry().contains(QStringLiteral("Exec=\"") + place.helperPath + u'"')) << entry().toStdString();
+
+    // The user removed it by hand: a later start leaves it so.
+    QFile::remove(AppAutoStartUtils::entryPath(place));
+    StartAtLogin(*settings, place).firstStart();
+    EXPECT_FALSE(registered());
+}
+
+TEST_F(AutoStartTest, StoredOffIsKeptAtStart)
+{
+    Preference::setStartup(*settings, false);
+    StartAtLogin startup(*settings, place);
+    startup.firstStart();
+    EXPECT_FALSE(startup.startup());
+    EXPECT_FALSE(registered());
+}
+
+TEST_F(AutoStartTest, SwitchAddsAndRemovesTheEntry)
+{
+    Preference::setStartup(*settings, false);
+    StartAtLogin startup(*settings, place);
+    startup.change(true);
+    EXPECT_TRUE(registered());
+    startup.change(false);
+    EXPECT_FALSE(registered());
+    EXPECT_FALSE(Preference::startup(*settings));
+}
+
+TEST_F(AutoStartTest, MissingHelperKeepsTheChoiceButRegistersNothing)
+{
+    place.helperPath = dir.filePath(QStringLiteral("gone/QXLaunchHelper"));
+    StartAtLogin startup(*settings, place);
+    startup.firstStart();
+    EXPECT_TRUE(startup.startup());
+    EXPECT_FALSE(registered());
+}
+
+TEST_F(AutoStartTest, EntryGoesUnderXdgConfigHome)
+{
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("xdg")).toUtf8());
+    EXPECT_EQ(AppAutoStartUtils::defaultPlace().autostartDir, dir.filePath(QStringLiteral("xdg/autostart")));
+    // A relative value is not to be used.
+    qputenv("XDG_CONFIG_HOME", "relative");
+    EXPECT_EQ(AppAutoStartUtils::defaultPlace().autostartDir, QDir::homePath() + "/.config/autostart");
+    if (saved.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", saved);
+}
+
+}  // namespace

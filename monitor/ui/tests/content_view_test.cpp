@@ -1,0 +1,372 @@
+#include "APSettingView.h"
+#include "AppAutoStartUtils.h"
+#include "ClientModeSettingView.h"
+#include "CommandCarrier.h"
+#include "ContentView.h"
+#include "NetworkModel.h"
+#include "NetworkSettingView.h"
+#include "PrinterModel.h"
+#include "ScriptedTransport.h"
+#include "StatusDecoding.h"
+#include "TonerGauge.h"
+#include "UiTestApp.h"
+#include "WifiCommands.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+
+namespace {
+
+Printer usbPrinter(qint64 hasWifi = 1, qint64 hasToner = 1)
+{
+    return Printer(QStringLiteral("LM310NW"), QStringLiteral("LM310NW(USB)"), QStringLiteral("USB"), QString(), 4,
+                   3837, hasWifi, hasToner, false, QStringLiteral("mfAlderbtn"));
+}
+
+Printer netPrinter()
+{
+    return Printer(QStringLiteral("LM550DNW"), QStringLiteral("LM550DNW(10.0.0.5)"), QStringLiteral("Net"),
+                   QStringLiteral("10.0.0.5"), 260, 3837, 1, 1, false, QStringLiteral("LM550DNW"));
+}
+
+// Answers each command by the first scripted prefix it starts with.
+class ScriptedCarrier : public CommandCarrier {
+public:
+    void answer(const QString& prefix, const QString& reply)
+    {
+        std::lock_guard lock(mutex_);
+        replies_[prefix] = reply;
+    }
+    QStringList sent()
+    {
+        std::lock_guard lock(mutex_);
+        return sent_;
+    }
+    bool sentStartingWith(const QString& prefix)
+    {
+        for (const QString& c : sent())
+            if (c.startsWith(prefix))
+                return true;
+        return false;
+    }
+    std::optional<QString> exchange(const Printer&, const QString& cmd) override
+    {
+        std::lock_guard lock(mutex_);
+        sent_.append(cmd);
+        for (const auto& [prefix, reply] : replies_)
+            if (cmd.startsWith(prefix))
+                return reply;
+        return std::nullopt;
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<QString, QString> replies_;
+    QStringList sent_;
+};
+
+class ContentViewTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        uiTestApp();
+        ASSERT_TRUE(dir.isValid());
+        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        // No helper there: start at login only stores the choice.
+        startup = std::make_unique<StartAtLogin>(
+            *settings, AutoStartPlace{dir.filePath(QStringLiteral("none")), dir.filePath(QStringLiteral("autostart")),
+                                      QStringLiteral("no-such-bus")});
+    }
+
+    void start(int pollMs = 6000)
+    {
+        printers = std::make_unique<PrinterModel>(transport, PrinterModel::Options{pollMs, 5});
+        network = std::make_unique<NetworkModel>(*printers, NetworkModel::Carriers{carrier, carrier},
+                                                 NetworkModel::Options{std::chrono::milliseconds(10), 2});
+        view = std::make_unique<ContentView>(*printers, *network, *startup);
+    }
+
+    template <class T>
+    T* find(const char* name)
+    {
+        T* w = view->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    QString label(const char* name) { return find<QLabel>(name)->text(); }
+    bool shown(const char* name) { return !find<QWidget>(name)->isHidden(); }
+    bool settingsShown() { return find<QStackedWidget>("panel")->currentIndex() == 1; }
+
+    void waitForList(int rows)
+    {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return find<QListWidget>("printerList")->count() == rows; }, 5000));
+    }
+    void clickRow(int row)
+    {
+        auto* list = find<QListWidget>("printerList");
+        emit list->itemClicked(list->item(row));
+    }
+    static QString decodedMessage(qint64 code, const char* name)
+    {
+        return QString::fromStdString(decodeStatusInfo(code, name).message);
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<QSettings> settings;
+    std::unique_ptr<StartAtLogin> startup;
+    std::shared_ptr<ScriptedTransport> transport = std::make_shared<ScriptedTransport>();
+    std::shared_ptr<ScriptedCarrier> carrier = std::make_shared<ScriptedCarrier>();
+    std::unique_ptr<PrinterModel> printers;
+    std::unique_ptr<NetworkModel> network;
+    std::unique_ptr<ContentView> view;
+};
+
+TEST_F(ContentViewTest, SearchesThenShowsTheFirstPrinterPolled)
+{
+    transport->scriptDiscovery({{usbPrinter()}}, {{netPrinter()}});
+    transport->scriptReadings(true, {}, {true, 7, 60});
+    transport->discoveryGate.close();
+    start();
+
+    EXPECT_EQ(label("listTitle"), "Searching...");
+    EXPECT_FALSE(shown("refresh"));
+    transport->discoveryGate.open();
+    waitForList(2);
+    auto* list = find<QListWidget>("printerList");
+    EXPECT_EQ(list->item(0)->text(), "LM310NW(USB)");
+    EXPECT_EQ(list->item(1)->text(), "LM550DNW(10.0.0.5)");
+    // USB rows in the larger font; only the selected row is highlighted.
+    EXPECT_GT(list->item(0)->font().pointSize(), list->item(1)->font().pointSize());
+    EXPECT_EQ(list->item(0)->foreground().color(), QColor(Qt::white));
+    EXPECT_NE(list->item(1)->foreground().color(), QColor(Qt::white));
+    EXPECT_EQ(label("listTitle"), "Printers");
+    EXPECT_TRUE(shown("refresh"));
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return label("code") == "Status code: 0007"; }, 5000));
+    EXPECT_EQ(label("message"), decodedMessage(7, "LM310NW"));
+    EXPECT_EQ(label("printerName"), "LM310NW");
+    EXPECT_EQ(label("connection"), "USB printer");
+    EXPECT_EQ(find<TonerGauge>("gauge")->toner(), 60);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->refreshAlert() != nullptr; }, 2000));
+    EXPECT_EQ(view->refreshAlert()->text(), "The printer list has been refreshed.");
+    view->refreshAlert()->buttons().first()->click();
+    EXPECT_FALSE(printers->showRefreshAlter());
+}
+
+TEST_F(ContentViewTest, EmptySearchRaisesTheNoPrinterAlertUntilDismissed)
+{
+    start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->noPrinterAlert() != nullptr; }, 5000));
+    EXPECT_EQ(find<QListWidget>("printerList")->count(), 0);
+    EXPECT_EQ(view->noPrinterAlert()->windowTitle(), "Error");
+    EXPECT_EQ(view->noPrinterAlert()->text(), "No printer found. Check the connection and refresh the list.");
+    EXPECT_EQ(view->refreshAlert(), nullptr);
+    EXPECT_TRUE(find<QLabel>("message")->styleSheet().contains("red"));
+    EXPECT_EQ(label("code"), "Status code: 0000");
+
+    view->noPrinterAlert()->buttons().first()->click();
+    EXPECT_FALSE(printers->showNoPrinterAlter());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->noPrinterAlert() == nullptr; }, 2000));
+}
+
+TEST_F(ContentViewTest, RowClickShowsConnectingUntilTheFirstReading)
+{
+    transport->scriptDiscovery({{usbPrinter()}}, {{netPrinter()}});
+    transport->scriptReadings(false, {}, {true, 2000, 90});
+    start();
+    waitForList(2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return transport->queryCount() == 1 && label("code") != "Status code: 5555"; },
+                                5000));
+
+    transport->statusGate.close();
+    clickRow(1);
+    EXPECT_EQ(label("message"), "Connecting");
+    EXPECT_EQ(label("code"), "Status code: 5555");
+    EXPECT_EQ(label("connection"), "Network printer: 10.0.0.5");
+    EXPECT_EQ(find<QListWidget>("printerList")->item(1)->foreground().color(), QColor(Qt::white));
+
+    transport->statusGate.open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return label("code") == "Status code: 2000"; }, 5000));
+    EXPECT_EQ(label("message"), decodedMessage(2000, "LM550DNW"));
+    EXPECT_FALSE(transport->queries().last().usb);
+}
+
+TEST_F(ContentViewTest, FollowsTonerSleepAndDisconnectionAsPolled)
+{
+    transport->scriptDiscovery({{usbPrinter()}}, {{}});
+    transport->scriptReadings(true, {{true, 2000, 80}, {true, 2000, 30}, {false, 0, 0}}, {true, 2009, 30});
+    start(150);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return find<TonerGauge>("gauge")->toner() == 80; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return find<TonerGauge>("gauge")->toner() == 30; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return label("code") == "Status code: 4444"; }, 5000));
+    EXPECT_EQ(label("message"), "连接断开");
+    EXPECT_TRUE(find<QLabel>("message")->styleSheet().contains("red"));
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return label("code") == "Status code: 2009"; }, 5000));
+    EXPECT_EQ(label("message"), decodedMessage(2009, "LM310NW"));
+}
+
+TEST_F(ContentViewTest, NetworkSettingOnlyForUsbPrintersWithWifi)
+{
+    transport->scriptDiscovery({{usbPrinter(1, 1), usbPrinter(0, 0)}}, {{netPrinter()}});
+    start();
+    waitForList(3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return printers->selectedPrinter() == printers->printerList().first(); }, 2000));
+    EXPECT_TRUE(shown("networkSetting"));
+    EXPECT_TRUE(shown("toner"));
+
+    clickRow(1);
+    EXPECT_FALSE(shown("networkSetting"));
+    EXPECT_FALSE(shown("toner"));
+
+    clickRow(2);
+    EXPECT_FALSE(shown("networkSetting"));
+    EXPECT_TRUE(shown("toner"));
+}
+
+TEST_F(ContentViewTest, StartupSwitchStoresOnlyChanges)
+{
+    Preference::setStartup(*settings, false);
+    start();
+    auto* box = find<QCheckBox>("startup");
+    EXPECT_FALSE(box->isChecked());
+    box->setChecked(true);
+    EXPECT_TRUE(Preference::startup(*settings));
+    box->setChecked(false);
+    EXPECT_FALSE(Preference::startup(*settings));
+}
+
+class SettingsPanelTest : public ContentViewTest {
+protected:
+    void openSettings()
+    {
+        transport->scriptDiscovery({{usbPrinter()}}, {{}});
+        carrier->answer(QStringLiteral("CheckwifiAP?"),
+                        QStringLiteral("8014,AP Info;LabAP\r\n6\r\nsecret123\r\n192.168.1.1\r\n255.255.255.0\r\n"
+                                       "192.168.1.1"));
+        carrier->answer(QStringLiteral("CheckwifiSTA?"), QStringLiteral("8013,STA Info;Home\r\nhomepass1\r\nD\r\n"
+                                                                        "0.0.0.0\r\n0.0.0.0\r\n0.0.0.0"));
+        start();
+        waitForList(1);
+        find<QPushButton>("networkSetting")->click();
+        EXPECT_TRUE(settingsShown());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return find<QLineEdit>("apName")->text() == "LabAP"; }, 5000));
+    }
+    void waitForExchanges()
+    {
+        // Settled once nothing more went out for a while.
+        qsizetype before = 0;
+        do {
+            before = carrier->sent().size();
+            QTest::qWait(100);
+        } while (carrier->sent().size() != before);
+    }
+    QMessageBox* apAlert() { return view->settingsView()->apView()->alert(); }
+    QMessageBox* clientAlert() { return view->settingsView()->clientView()->alert(); }
+};
+
+TEST_F(SettingsPanelTest, OpensWithThePrinterSettingsAndHotSpots)
+{
+    carrier->answer(QStringLiteral("Checkwifiserver?"), QStringLiteral("8012,Wifi Scan;Office,2\r\nHome,4\r\nCafe,5"));
+    openSettings();
+    auto* hotSpots = find<QComboBox>("hotSpots");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hotSpots->count() == 3; }, 5000));
+    EXPECT_EQ(hotSpots->itemData(0).toString(), "custom.wifi.weak");
+    EXPECT_EQ(hotSpots->itemData(1).toString(), "custom.wifi.medium");
+    EXPECT_EQ(hotSpots->itemData(2).toString(), "custom.wifi.strong");
+    EXPECT_EQ(find<QComboBox>("encryptMode")->currentText(), "WAP2PSK_AES");
+    EXPECT_TRUE(find<QPushButton>("clientOk")->isEnabled());
+
+    // The configured network is selected with its password; others start empty.
+    EXPECT_EQ(hotSpots->currentText(), "Home");
+    EXPECT_EQ(find<QLineEdit>("wifiPassword")->text(), "homepass1");
+    hotSpots->setCurrentIndex(0);
+    EXPECT_EQ(find<QLineEdit>("wifiPassword")->text(), "");
+    hotSpots->setCurrentIndex(1);
+    EXPECT_EQ(find<QLineEdit>("wifiPassword")->text(), "homepass1");
+
+    // DHCP read from the printer keeps the address fields off.
+    EXPECT_FALSE(find<QLineEdit>("ip")->isEnabled());
+    find<QComboBox>("ipSetType")->setCurrentIndex(1);
+    EXPECT_TRUE(find<QLineEdit>("ip")->isEnabled());
+
+    find<QPushButton>("clientClose")->click();
+    EXPECT_FALSE(settingsShown());
+}
+
+TEST_F(SettingsPanelTest, AccessPointFormRefusesBadInputWithoutSending)
+{
+    carrier->answer(QStringLiteral("Checkwifiserver?"), QStringLiteral("8012,Wifi Scan;Home,4"));
+    openSettings();
+    waitForExchanges();
+
+    find<QLineEdit>("apName")->setText(QString());
+    find<QPushButton>("apOk")->click();
+    ASSERT_NE(apAlert(), nullptr);
+    EXPECT_EQ(apAlert()->text(), vexo::config::checkAPName(QString()).value());
+    EXPECT_EQ(apAlert()->buttons().first()->text(), "OK");
+    apAlert()->close();
+
+    find<QLineEdit>("apName")->setText(QStringLiteral("Lab2"));
+    find<QLineEdit>("apPassword")->setText(QStringLiteral("short"));
+    find<QPushButton>("apOk")->click();
+    ASSERT_NE(apAlert(), nullptr);
+    EXPECT_EQ(apAlert()->text(), vexo::config::checkAPPassword(QStringLiteral("short"), true).value());
+    waitForExchanges();
+    EXPECT_FALSE(carrier->sentStartingWith(QStringLiteral("SetwifiAP=")));
+
+    // Without encryption the password is not checked.
+    find<QComboBox>("encryptMode")->setCurrentIndex(0);
+    find<QPushButton>("apOk")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return carrier->sentStartingWith(QStringLiteral("SetwifiAP=Lab2")); }, 5000));
+    EXPECT_EQ(network->apSetting().encryptMode, 0);
+
+    find<QPushButton>("apCancel")->click();
+    EXPECT_FALSE(settingsShown());
+}
+
+TEST_F(SettingsPanelTest, ClientFormChecksAddressesOnlyWhenManual)
+{
+    carrier->answer(QStringLiteral("Checkwifiserver?"), QStringLiteral("8012,Wifi Scan;Home,4"));
+    openSettings();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return find<QComboBox>("hotSpots")->count() == 1; }, 5000));
+    waitForExchanges();
+
+    find<QComboBox>("ipSetType")->setCurrentIndex(1);
+    find<QLineEdit>("ip")->setText(QStringLiteral("300.1.1.1"));
+    find<QPushButton>("clientOk")->click();
+    ASSERT_NE(clientAlert(), nullptr);
+    EXPECT_EQ(clientAlert()->text(), "IP格式错误");
+    waitForExchanges();
+    EXPECT_FALSE(carrier->sentStartingWith(QStringLiteral("SetwifiSTA=")));
+
+    find<QComboBox>("ipSetType")->setCurrentIndex(0);
+    find<QPushButton>("clientOk")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return carrier->sentStartingWith(QStringLiteral("SetwifiSTA=Home")); }, 5000));
+}
+
+TEST_F(SettingsPanelTest, ClientOkIsOffWithoutHotSpots)
+{
+    carrier->answer(QStringLiteral("Checkwifiserver?"), QStringLiteral("8012,Wifi Scan;8010,Wifi Scan noap"));
+    openSettings();
+    waitForExchanges();
+    EXPECT_EQ(find<QComboBox>("hotSpots")->count(), 0);
+    EXPECT_FALSE(find<QPushButton>("clientOk")->isEnabled());
+}
+
+}  // namespace
