@@ -127,10 +127,7 @@ PackedPage readScaledAndHalftoned(FilterJob& job, RasterInput& input)
 
 PageResult convertAndSendPage(FilterJob& job, RasterInput& input)
 {
-    job.pageWidth = static_cast<int>(input.header().cupsWidth);
-    job.pageHeight = static_cast<int>(input.header().cupsHeight);
-    logScale(job);
-    PackedPage packed = job.scaleRatio == 1.0 ? readHalftoned(job, input) : readScaledAndHalftoned(job, input);
+    PackedPage packed = readPackedPage(job, input);
     if (terminationRequested())
         return PageResult::Cancelled;
     if (job.imageDarkness_type >= 1 && job.imageDarkness_type <= 4)
@@ -177,6 +174,14 @@ int abandonJob(FilterJob& job)
 }
 
 }  // namespace
+
+PackedPage readPackedPage(FilterJob& job, RasterInput& input)
+{
+    job.pageWidth = static_cast<int>(input.header().cupsWidth);
+    job.pageHeight = static_cast<int>(input.header().cupsHeight);
+    logScale(job);
+    return job.scaleRatio == 1.0 ? readHalftoned(job, input) : readScaledAndHalftoned(job, input);
+}
 
 bool createBlankPage(FilterJob& job, int n)
 {

@@ -10,9 +10,13 @@
 
 namespace vexo::filter {
 
-// Largest page the filter takes on: well beyond a 1200 dpi A3 sheet.
-inline constexpr unsigned kMaxPageSide = 100000;
-inline constexpr unsigned long long kMaxPagePixels = 1ull << 30;
+// Largest page the filter takes on. The largest sheet the queue offers (its
+// custom-size maximum of 612 x 1009 points) is 10200 x 16817 pixels at
+// 1200 dpi; a side may be half as long again, either way round, and the area
+// about half as large again (256 MiB of gray). Anything bigger is a broken or
+// hostile job, not a page.
+inline constexpr unsigned kMaxPageSide = 25600;
+inline constexpr unsigned long long kMaxPagePixels = 1ull << 28;
 
 // Why a page header cannot be printed; empty when it can.
 std::string checkPageHeader(const cups_page_header2_t& header);

@@ -1,8 +1,10 @@
-// Raster bytes from header to packed 1-bit page, as the filter handles them.
-#include "image.h"
+// Raster bytes from header to packed 1-bit page, through the filter's own
+// page reader, at the scale ratios and darkness levels a queue can choose.
+#include "page_loop.h"
 #include "raster_input.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -11,10 +13,12 @@ using namespace vexo::filter;
 
 namespace {
 constexpr unsigned long long kFuzzPixelCap = 1u << 22;  // keeps a run in memory
-}
+constexpr double kRatios[] = {1.0, 0.5, 0.6, 0.7, 0.8, 0.9, 1.1, 1.2, 1.3, 1.4, 1.5};
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    static std::FILE* devNull = std::fopen("/dev/null", "w");
     int fd = memfd_create("raster", 0);
     if (fd < 0)
         return 0;
@@ -25,19 +29,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     lseek(fd, 0, SEEK_SET);
     {
         RasterInput input(fd);
+        FilterJob job;
+        job.log = devNull;
+        job.out = devNull;
+        // the first byte picks the options, as a queue's choices would
+        const unsigned knob = size ? data[0] : 0;
+        job.scaleRatio = kRatios[knob % std::size(kRatios)];
+        job.imageDarkness_type = static_cast<int>(knob / std::size(kRatios) % 6);
         for (int pages = 0; pages < 4 && input.nextPage() == RasterInput::Next::Page; ++pages) {
             const auto& h = input.header();
             if (static_cast<unsigned long long>(h.cupsWidth) * h.cupsHeight > kFuzzPixelCap)
                 break;
-            GrayPage gray{static_cast<int>(h.cupsWidth), static_cast<int>(h.cupsHeight),
-                          allocatePixels(static_cast<std::size_t>(h.cupsWidth) * h.cupsHeight)};
-            int y = 0;
-            for (; y < gray.height && input.readLine(gray.pixels.get() + static_cast<std::size_t>(y) * gray.width); ++y) {
-            }
-            std::memset(gray.pixels.get() + static_cast<std::size_t>(y) * gray.width, 255,
-                        static_cast<std::size_t>(gray.height - y) * gray.width);
-            GrayPage scaled = zoomGrayPage(std::move(gray), pages % 2 ? 0.7 : 1.3);
-            PackedPage packed = halftone(std::move(scaled), pages % 6);
+            PackedPage packed = readPackedPage(job, input);
             (void)packed;
         }
     }

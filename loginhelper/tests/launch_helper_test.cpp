@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "QtTestApp.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -19,20 +21,11 @@ namespace {
 
 const QString busName = QStringLiteral("launch-helper-test");
 
-QCoreApplication& app()
-{
-    static int argc = 1;
-    static char name[] = "launch_helper_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
-}
-
 class LaunchHelperTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        app();
+        testApp();
         const QString daemonProgram = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
         if (daemonProgram.isEmpty())
             GTEST_SKIP() << "dbus-daemon is not installed; the helper needs a session bus to be tested";

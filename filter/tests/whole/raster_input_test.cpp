@@ -123,6 +123,15 @@ INSTANTIATE_TEST_SUITE_P(
                      });
                  },
                  1, "too large", 0},
+        BadInput{"EachSideFitsButNotTheArea",
+                 [] {
+                     return headerOnly([](auto& h) {
+                         h.cupsWidth = 20000;
+                         h.cupsHeight = 20000;
+                         h.cupsBytesPerLine = 20000;
+                     });
+                 },
+                 1, "too large", 0},
         BadInput{"Cmyk",
                  [] {
                      return headerOnly([](auto& h) {

@@ -8,6 +8,8 @@
 
 #include "Printing.h"
 
+#include "QtTestApp.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -21,15 +23,6 @@ using namespace vexo::config;
 using namespace std::chrono_literals;
 
 namespace {
-
-QCoreApplication& app()
-{
-    static int argc = 1;
-    static char name[] = "network_model_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
-}
 
 constexpr int kScanTries = 4;
 
@@ -48,7 +41,7 @@ class NetworkModelTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        app();
+        testApp();
         bed = makeBed();
         printers = std::make_unique<PrinterModel>(nullptr, PrinterModel::Options{60000, 5});
         ASSERT_TRUE(QTest::qWaitFor([&] { return !printers->isSearchingPrinter(); }, 5000));
@@ -71,7 +64,7 @@ protected:
         bool onMain = false;
         (model.get()->*operation)([&](const AlertTriple& t) {
             got = t;
-            onMain = QThread::currentThread() == app().thread();
+            onMain = QThread::currentThread() == testApp().thread();
         });
         if (!QTest::qWaitFor([&] { return got.has_value(); }, 10000))
             return {true, QStringLiteral("test"), QStringLiteral("no answer")};

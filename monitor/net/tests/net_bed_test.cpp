@@ -15,6 +15,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "QtTestApp.h"
+
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -31,28 +33,6 @@ namespace {
 constexpr const char* kForeignOid = ".1.3.6.1.4.1.4242.7.1";
 constexpr const char* kSleeperOid = ".1.3.6.1.4.1.59317.2.1.1.5";  // LX310W, has the wake-up feature
 
-QCoreApplication& app()
-{
-    static int argc = 1;
-    static char name[] = "monitor_net_bed_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
-}
-
-template <typename Pred>
-bool waitFor(Pred pred, std::chrono::milliseconds limit = 10s)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
-
 std::vector<std::string> ips(const QList<Printer>& list)
 {
     std::vector<std::string> out;
@@ -65,7 +45,7 @@ class NetBedTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        app();
+        testApp();
         const std::string why = NetBed::unavailableReason();
         if (!why.empty())
             GTEST_SKIP() << why;

@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include "QtTestApp.h"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -25,15 +27,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QCoreApplication& app()
-{
-    static int argc = 1;
-    static char name[] = "net_socket_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
-}
-
 void sendDatagram(int port, std::string_view payload)
 {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -43,19 +36,6 @@ void sendDatagram(int port, std::string_view payload)
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     close(fd);
-}
-
-template <typename Pred>
-bool waitFor(Pred pred, std::chrono::milliseconds limit = 3000ms)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
 }
 
 double cpuSeconds()
@@ -223,7 +203,7 @@ public:
 
 TEST(WakeUpListener, DatagramsSwitchPollingOfTheSelectedPrinter)
 {
-    app();
+    testApp();
     NetTransportOptions options;
     options.wakeUpPort = 0;
     options.interfaces = [] { return std::vector<InterfaceAddress>{}; };

@@ -7,6 +7,8 @@
 
 #include <QCoreApplication>
 
+#include "QtTestApp.h"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -152,18 +154,6 @@ public:
     std::atomic<std::int64_t> lastCode = 0;
 };
 
-template <typename Pred>
-bool waitFor(Pred pred, std::chrono::milliseconds limit = 5000ms)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
 struct Bed {
     std::string dir;
     std::string address;
@@ -187,10 +177,7 @@ TEST(Soak, ThousandPollsOfAFlappingPrinterLeakNothing)
 {
     if (geteuid() != 0 || access("/usr/sbin/snmpd", X_OK) != 0)
         GTEST_SKIP() << "needs root and snmpd";
-    static int argc = 1;
-    static char name[] = "monitor_net_soak_tests";
-    static char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
+    testApp();
 
     Bed bed;
     char tmpl[] = "/tmp/vexo-soak.XXXXXX";
