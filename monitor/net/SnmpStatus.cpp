@@ -1,5 +1,7 @@
 #include "SnmpStatus.h"
 
+#include <cstring>
+
 #include "Log.h"
 #include "SnmpDiscovery.h"
 #include "SnmpLibrary.h"
@@ -86,7 +88,8 @@ std::string renderedValue(const variable_list* variables, size_t bufferSize)
     for (const netsnmp_variable_list* v = variables; v; v = v->next_variable) {
         scratch[0] = '\0';
         snprint_value(scratch, sizeof scratch, v->name, v->name_length, v);
-        out = scratch;
+        // A value too long for the buffer is left cut and unterminated.
+        out.assign(scratch, strnlen(scratch, sizeof scratch));
     }
     if (bufferSize == 0)
         return {};
