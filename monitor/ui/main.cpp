@@ -5,6 +5,7 @@
 #include "Log.h"
 #include "NetworkModel.h"
 #include "SharedData.h"
+#include "Strings.h"
 #include "SystemTransport.h"
 
 #include <QApplication>
@@ -36,6 +37,7 @@ public:
         QCoreApplication::setOrganizationName(QStringLiteral("vexo"));
         QCoreApplication::setApplicationName(QStringLiteral("vexoStateMonitor"));
         QGuiApplication::setDesktopFileName(launch::monitorIdentifier);
+        vexo::ui::useLanguageOf(QLocale::system());
         announceOnBus();
         SharedData::setPrinterTransport(std::make_shared<SystemTransport>());
     }

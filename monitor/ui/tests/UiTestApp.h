@@ -1,15 +1,14 @@
 #pragma once
 
-#include <QApplication>
-#include <QLocale>
+#include "QtTestApp.h"
+#include "Strings.h"
 
-// Widgets need an application object; the English tables keep texts predictable.
+#include <QApplication>
+
+// The English table keeps the texts the tests compare predictable.
 inline QApplication& uiTestApp()
 {
-    static int argc = 1;
-    static char name[] = "monitor_ui_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    QApplication& app = testApp<QApplication>();
+    vexo::ui::useLanguageOf(QLocale(QLocale::English, QLocale::UnitedStates));
     return app;
 }

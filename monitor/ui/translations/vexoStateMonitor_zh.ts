@@ -1,0 +1,79 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN" sourcelanguage="en">
+<context>
+    <name>vexo::ui</name>
+    <message>
+        <source>statusMonitor</source>
+        <translation>状态监视器</translation>
+    </message>
+    <message>
+        <source>printerList</source>
+        <translation>打印机列表</translation>
+    </message>
+    <message>
+        <source>Searching...</source>
+        <translation>正在搜索...</translation>
+    </message>
+    <message>
+        <source>refresh</source>
+        <translation>刷新</translation>
+    </message>
+    <message>
+        <source>printerListFreshed</source>
+        <translation>打印机列表已刷新</translation>
+    </message>
+    <message>
+        <source>ok</source>
+        <translation>好</translation>
+    </message>
+    <message>
+        <source>connecting</source>
+        <translation>正在连接</translation>
+    </message>
+    <message>
+        <source>networkSetting</source>
+        <translation>网络设置</translation>
+    </message>
+    <message>
+        <source>开机启动:</source>
+        <translation>开机启动:</translation>
+    </message>
+    <message>
+        <source>netPrinter</source>
+        <translation>网络打印机: </translation>
+    </message>
+    <message>
+        <source>usbPrinter</source>
+        <translation>USB打印机</translation>
+    </message>
+    <message>
+        <source>model</source>
+        <translation>型号: </translation>
+    </message>
+    <message>
+        <source>currentStatus</source>
+        <translation>当前状态码: </translation>
+    </message>
+    <message>
+        <source>error</source>
+        <translation>错误</translation>
+    </message>
+    <message>
+        <source>noPrinterError</source>
+        <translation>没有找到打印机，请检查连接后刷新列表</translation>
+    </message>
+    <message>
+        <source>tonerInfo</source>
+        <translation>碳粉余量</translation>
+    </message>
+    <message>
+        <source>apMode</source>
+        <translation>热点模式</translation>
+    </message>
+    <message>
+        <source>clientMode</source>
+        <translation>客户端模式</translation>
+    </message>
+</context>
+</TS>
