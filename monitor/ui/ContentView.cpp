@@ -96,7 +96,8 @@ ContentView::ContentView(PrinterModel& printers, NetworkModel& network, StartAtL
     networkSetting_->setObjectName(QStringLiteral("networkSetting"));
     networkSetting_->setFlat(true);
     networkSetting_->setFont(pointFont(14));
-    networkSetting_->setFixedWidth(100);
+    // 100 wide, or wider when a translation needs it: a cut label says nothing.
+    networkSetting_->setMinimumWidth(100);
     auto* headerRow = new QHBoxLayout;
     headerRow->addWidget(name_);
     headerRow->addStretch();

@@ -4,6 +4,11 @@
 //                          [--status CODE] [--detail TEXT] [--toner N]
 //       Answers the command language on the TCP command port and takes
 //       state changes on a control socket while it runs.
+//   vexo-printer-sim serve --usb --control SOCKET [--product PID] [--status ...]
+//       The same printer on an emulated USB bus instead of the network:
+//       prints "usb-bus DIR" once it is plugged in; a program run with
+//       UMOCKDEV_DIR=DIR and LD_PRELOAD=libumockdev-preload.so.0 finds it
+//       through libusb. "silent 1" makes it stop answering.
 //   vexo-printer-sim pass-persist --control SOCKET
 //       snmpd's pass_persist helper: serves the status and toner objects
 //       from the running printer's state.
@@ -21,6 +26,7 @@
 //   networks [NAME:SIGNAL ...]  scan-not-ready N
 //   datagram HOST PORT TEXT     sleep [HOST [PORT]]    wake [HOST [PORT]]
 
+#include "EmulatedUsbPrinter.h"
 #include "SimulatedPrinter.h"
 
 #include <arpa/inet.h>
@@ -35,9 +41,11 @@
 #include <cctype>
 #include <optional>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -146,8 +154,12 @@ bool sendDatagram(const std::string& host, int port, const std::string& text)
 
 class Simulator {
 public:
-    SimulatedPrinter printer;
+    explicit Simulator(SimulatedPrinter& p) : printer(p) {}
+
+    SimulatedPrinter& printer;
     std::atomic<bool> silent = false;
+    // Told when "silent" changes, for a carrier that answers elsewhere.
+    std::function<void(bool)> silenced;
 
     std::string control(const std::string& line)
     {
@@ -197,6 +209,8 @@ public:
             }
             if (cmd == "silent" && w.size() == 2) {
                 silent = w[1] == "1";
+                if (silenced)
+                    silenced(silent);
                 return "ok";
             }
             if (cmd == "wifi-mode" && w.size() == 2) {
@@ -391,6 +405,61 @@ void serveCommandClient(Simulator& sim, int fd)
     close(fd);
 }
 
+void answerControl(int ctl, Simulator& sim)
+{
+    const int c = accept4(ctl, nullptr, nullptr, SOCK_CLOEXEC);
+    if (c < 0)
+        return;
+    std::string request = readAll(c);
+    while (!request.empty() && (request.back() == '\n' || request.back() == '\r'))
+        request.pop_back();
+    writeAll(c, sim.control(request) + "\n");
+    close(c);
+}
+
+// The printer on an emulated USB bus: the bus answers on umockdev's thread,
+// this loop only takes control commands.
+int runServeUsb(const std::string& control, std::uint16_t productID, const std::function<void(SimulatedPrinter&)>& setUp)
+{
+    try {
+        usbemu::UsbBus bus;
+        usbemu::EmulatedUsbPrinter& device = bus.plug(usbemu::DeviceLayout{.productID = productID});
+        setUp(device.simulator());
+        Simulator sim(device.simulator());
+        sim.silenced = [&device](bool silent) {
+            device.setStatusSilent(silent);
+            if (silent)
+                device.setCommandHandler([](std::string_view) { return std::optional<std::string>(); });
+            else
+                device.setCommandHandler({});
+        };
+        const int ctl = listenUnix(control);
+        if (ctl < 0) {
+            std::cerr << "vexo-printer-sim: cannot open control socket " << control << "\n";
+            return 1;
+        }
+        std::cout << "usb-bus " << bus.rootDir() << std::endl;
+        while (!stopping) {
+            pollfd p[2] = {{ctl, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
+            if (poll(p, 2, -1) < 0) {
+                if (errno == EINTR)
+                    continue;
+                break;
+            }
+            if (p[1].revents)
+                break;
+            if (p[0].revents & POLLIN)
+                answerControl(ctl, sim);
+        }
+        close(ctl);
+        unlink(control.c_str());
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "vexo-printer-sim: " << e.what() << "\n";
+        return 1;
+    }
+}
+
 int runServe(const std::string& control, const std::string& listenAddr, int port, Simulator& sim)
 {
     const int tcp = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -429,16 +498,8 @@ int runServe(const std::string& control, const std::string& listenAddr, int port
             if (c >= 0)
                 clients.emplace_back(serveCommandClient, std::ref(sim), c);
         }
-        if (p[1].revents & POLLIN) {
-            const int c = accept4(ctl, nullptr, nullptr, SOCK_CLOEXEC);
-            if (c >= 0) {
-                std::string request = readAll(c);
-                while (!request.empty() && (request.back() == '\n' || request.back() == '\r'))
-                    request.pop_back();
-                writeAll(c, sim.control(request) + "\n");
-                close(c);
-            }
-        }
+        if (p[1].revents & POLLIN)
+            answerControl(ctl, sim);
     }
     for (auto& t : clients)
         t.join();
@@ -487,6 +548,8 @@ int usage()
 {
     std::cerr << "usage: vexo-printer-sim serve --control SOCKET [--listen ADDR] [--port N] [--status CODE]\n"
                  "                        [--detail TEXT] [--toner N]\n"
+                 "       vexo-printer-sim serve --usb --control SOCKET [--product PID] [--status CODE]\n"
+                 "                        [--detail TEXT] [--toner N]\n"
                  "       vexo-printer-sim pass-persist --control SOCKET\n"
                  "       vexo-printer-sim ctl --control SOCKET COMMAND [ARGS...]\n";
     return 2;
@@ -501,7 +564,10 @@ int main(int argc, char** argv)
     const std::string mode = argv[1];
     std::string control, listenAddr = "0.0.0.0";
     int port = 9101;
-    Simulator sim;
+    bool usb = false;
+    int productID = 77;
+    std::optional<long long> status, toner;
+    std::optional<std::string> detail;
     std::vector<std::string> free;
     try {
         for (int i = 2; i < argc; ++i) {
@@ -519,12 +585,16 @@ int main(int argc, char** argv)
                 listenAddr = value();
             else if (a == "--port")
                 port = std::stoi(value());
+            else if (a == "--usb")
+                usb = true;
+            else if (a == "--product")
+                productID = std::stoi(value());
             else if (a == "--status")
-                sim.printer.setStatusCode(std::stoll(value()));
+                status = std::stoll(value());
             else if (a == "--detail")
-                sim.printer.setStatusDetail(value());
+                detail = value();
             else if (a == "--toner")
-                sim.printer.setToner(std::stoll(value()));
+                toner = std::stoll(value());
             else
                 free.push_back(a);
         }
@@ -532,8 +602,16 @@ int main(int argc, char** argv)
         std::cerr << "vexo-printer-sim: " << e.what() << "\n";
         return 2;
     }
-    if (control.empty())
+    if (control.empty() || productID < 0 || productID > 0xFFFF)
         return usage();
+    const auto setUp = [&](SimulatedPrinter& printer) {
+        if (status)
+            printer.setStatusCode(*status);
+        if (detail)
+            printer.setStatusDetail(*detail);
+        if (toner)
+            printer.setToner(*toner);
+    };
 
     if (mode == "pass-persist")
         return runPassPersist(control);
@@ -559,5 +637,10 @@ int main(int argc, char** argv)
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    if (usb)
+        return runServeUsb(control, std::uint16_t(productID), setUp);
+    SimulatedPrinter printer;
+    setUp(printer);
+    Simulator sim(printer);
     return runServe(control, listenAddr, port, sim);
 }

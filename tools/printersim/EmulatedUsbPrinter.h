@@ -3,7 +3,7 @@
 // A printer on an emulated USB bus, for running the real libusb path without
 // hardware. The bus is a umockdev test bed: sysfs entries for each device and
 // a usbfs node whose ioctls are answered here, on umockdev's worker thread.
-// The process must run with libumockdev-preload loaded (see UsbTestMain).
+// The processes that use the bus run with libumockdev-preload (UsbPreload.h).
 
 #include "SimulatedPrinter.h"
 
@@ -141,6 +141,9 @@ public:
     UsbBus& operator=(const UsbBus&) = delete;
 
     EmulatedUsbPrinter& plug(const DeviceLayout& layout = {});
+    // The bus folder; another process reaches the bus with it as UMOCKDEV_DIR
+    // and the preload loaded.
+    std::string rootDir() const;
     // Hot-unplug: the device leaves sysfs; handles still open see ENODEV.
     void unplug(EmulatedUsbPrinter& printer);
 

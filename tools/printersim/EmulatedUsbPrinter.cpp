@@ -396,6 +396,14 @@ EmulatedUsbPrinter& UsbBus::plug(const DeviceLayout& layout)
     return *printers_.back();
 }
 
+std::string UsbBus::rootDir() const
+{
+    gchar* dir = umockdev_testbed_get_root_dir(testbed_);
+    std::string root = dir ? dir : "";
+    g_free(dir);
+    return root;
+}
+
 void UsbBus::unplug(EmulatedUsbPrinter& printer)
 {
     printer.setGone(true);
