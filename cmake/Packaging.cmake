@@ -6,10 +6,12 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vexo-printer-driver)
 set(CPACK_PACKAGE_VENDOR "Vexo")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "CUPS driver for Vexo monochrome laser printers")
-set(CPACK_PACKAGE_DESCRIPTION "Print filter and PPD for Vexo monochrome laser printers on USB or the network.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "CUPS driver and status monitor for Vexo monochrome laser printers")
+set(CPACK_PACKAGE_DESCRIPTION "Print filter, PPD and status monitor for Vexo monochrome laser printers on USB or the network.
 The filter turns the gray raster the CUPS filter chain renders into the
-printer's JBIG job stream.")
+printer's JBIG job stream. The status monitor (vexoStateMonitor) shows the
+printers' status and toner and edits their Wi-Fi settings; QXLaunchHelper
+starts it at login.")
 set(CPACK_PACKAGE_CONTACT "Vexo driver maintainers <drivers@vexo.invalid>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 
@@ -20,6 +22,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # dpkg-shlibdeps; the rest is the filter chain that feeds the filter.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "cups-daemon, cups-filters, ghostscript")
+# The monitor's status texts are Chinese: without a font that has them they show as boxes.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

@@ -33,6 +33,8 @@ struct Context {
 
     std::shared_ptr<SystemTransport> transport_;
     std::unique_ptr<PrinterModel> model_;
+    // --usb: USB printers only; nothing is sent onto the networks.
+    bool usbOnly = false;
 };
 
 struct Command {

@@ -15,8 +15,16 @@ namespace vexo::cli {
 
 SystemTransport& Context::transport()
 {
-    if (!transport_)
-        transport_ = std::make_shared<SystemTransport>();
+    if (!transport_) {
+        std::shared_ptr<vexo::net::NetTransport> net;
+        if (usbOnly) {
+            vexo::net::NetTransportOptions none;
+            none.interfaces = [] { return std::vector<vexo::net::InterfaceAddress>{}; };
+            none.wakeUpPort = 0;
+            net = std::make_shared<vexo::net::NetTransport>(none);
+        }
+        transport_ = std::make_shared<SystemTransport>(net);
+    }
     return *transport_;
 }
 
@@ -66,7 +74,8 @@ namespace {
 
 void usage(QTextStream& s)
 {
-    s << "usage: vexo-status [--json] [--interval SECONDS] <command> [arguments]\n\ncommands:\n";
+    s << "usage: vexo-status [--json] [--usb] [--interval SECONDS] <command> [arguments]\n\n"
+         "  --usb  USB printers only: no network discovery\n\ncommands:\n";
     for (const auto& c : vexo::cli::commands()) {
         const QString head = QString::fromLatin1(c.name) + ' ' + QString::fromLatin1(c.arguments);
         s << "  " << qSetFieldWidth(20) << Qt::left << head << qSetFieldWidth(0) << c.summary << '\n';
@@ -88,6 +97,8 @@ int main(int argc, char** argv)
         const QString opt = args.takeFirst();
         if (opt == QLatin1String("--json")) {
             ctx.json = true;
+        } else if (opt == QLatin1String("--usb")) {
+            ctx.usbOnly = true;
         } else if (opt == QLatin1String("--interval") && !args.isEmpty()) {
             bool ok = false;
             ctx.intervalSeconds = args.takeFirst().toInt(&ok);

@@ -27,14 +27,14 @@ TEST_F(EmulatedUsbTest, VexoStatusListsAndReadsTheUsbPrinter)
     printer.simulator().setToner(66);
     bus.plug({.vendorID = 0x046D, .productID = 77});
 
-    const std::string list = runVexoStatus("discover");
+    const std::string list = runVexoStatus("--usb discover");
     EXPECT_NE(list.find("VEXO(USB)"), std::string::npos) << list;
     std::size_t usbPrinters = 0;
     for (std::size_t at = list.find("(USB)"); at != std::string::npos; at = list.find("(USB)", at + 1))
         ++usbPrinters;
     EXPECT_EQ(usbPrinters, 1u) << "the other vendor's device is not a printer:\n" << list;
 
-    const std::string status = runVexoStatus("--json status 1");
+    const std::string status = runVexoStatus("--usb --json status 1");
     EXPECT_NE(status.find("\"label\":\"VEXO(USB)\""), std::string::npos) << status;
     EXPECT_NE(status.find("\"code\":2000"), std::string::npos) << status;
     EXPECT_NE(status.find("\"toner\":66"), std::string::npos) << status;

@@ -1,0 +1,106 @@
+// The simulator's USB printer reached from other processes, as the monitor
+// demo uses it: the bus lives in the simulator, vexo-status runs with the
+// preload and the bus folder.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <signal.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+std::string run(const std::string& command)
+{
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe))
+            output += buffer;
+        pclose(pipe);
+    }
+    return output;
+}
+
+class SimulatorUsbProcess : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/vexo-usbsim.XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        ctl = dir + "/ctl";
+        sim = fork();
+        if (sim == 0) {
+            const std::string out = dir + "/sim.out";
+            if (!freopen(out.c_str(), "w", stdout))
+                _exit(126);
+            execl(VEXO_PRINTER_SIM, VEXO_PRINTER_SIM, "serve", "--usb", "--control", ctl.c_str(), "--status", "10",
+                  "--toner", "55", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 100 && bus.empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::ifstream in(dir + "/sim.out");
+            std::string word;
+            if (in >> word && word == "usb-bus")
+                in >> bus;
+        }
+        ASSERT_FALSE(bus.empty()) << "the simulator never reported its bus";
+    }
+    void TearDown() override
+    {
+        if (sim > 0) {
+            kill(sim, SIGTERM);
+            int status = 0;
+            waitpid(sim, &status, 0);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the simulator did not end cleanly";
+        }
+        if (!bus.empty()) {
+            EXPECT_FALSE(std::filesystem::exists(bus)) << "the bus folder was left behind";
+        }
+        EXPECT_FALSE(std::filesystem::exists(ctl)) << "the control socket was left behind";
+        std::filesystem::remove_all(dir);
+    }
+
+    std::string status()
+    {
+        return run("UMOCKDEV_DIR=" + bus + " LD_PRELOAD=libumockdev-preload.so.0 timeout 20 " VEXO_STATUS_PATH
+                   " --usb --json status 1 2>/dev/null");
+    }
+    void control(const std::string& command)
+    {
+        EXPECT_EQ(run(VEXO_PRINTER_SIM " ctl --control " + ctl + " " + command), "ok\n") << command;
+    }
+
+    std::string dir, ctl, bus;
+    pid_t sim = -1;
+};
+
+TEST_F(SimulatorUsbProcess, ChangesOnTheSimulatorReachAnotherProcessUntilItFallsSilent)
+{
+    std::string reading = status();
+    EXPECT_NE(reading.find("\"label\":\"VEXO(USB)\""), std::string::npos) << reading;
+    EXPECT_NE(reading.find("\"code\":10,"), std::string::npos) << reading;
+    EXPECT_NE(reading.find("\"toner\":55"), std::string::npos) << reading;
+
+    control("status 3004");
+    control("toner 7");
+    reading = status();
+    EXPECT_NE(reading.find("\"code\":3004"), std::string::npos) << reading;
+    EXPECT_NE(reading.find("\"toner\":7"), std::string::npos) << reading;
+
+    control("silent 1");
+    reading = status();
+    EXPECT_NE(reading.find("\"code\":4444"), std::string::npos) << "a silent printer reads as disconnected: " << reading;
+    control("silent 0");
+    EXPECT_NE(status().find("\"code\":3004"), std::string::npos);
+}
+
+}  // namespace
