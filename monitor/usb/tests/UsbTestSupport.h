@@ -5,10 +5,24 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <thread>
+
+// What a shell command writes on its standard output.
+inline std::string outputOf(const std::string& command)
+{
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe))
+            output += buffer;
+        pclose(pipe);
+    }
+    return output;
+}
 
 // Each test gets a fresh bus; the code under test starts its own libusb
 // contexts, always after the bus exists.

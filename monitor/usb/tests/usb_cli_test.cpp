@@ -9,15 +9,7 @@ namespace {
 // and the bus folder it inherits.
 std::string runVexoStatus(const std::string& arguments)
 {
-    const std::string command = std::string("timeout 20 ") + VEXO_STATUS_PATH + " " + arguments + " 2>/dev/null";
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, pipe))
-            output += buffer;
-        pclose(pipe);
-    }
-    return output;
+    return outputOf(std::string("timeout 20 ") + VEXO_STATUS_PATH + " " + arguments + " 2>/dev/null");
 }
 
 TEST_F(EmulatedUsbTest, VexoStatusListsAndReadsTheUsbPrinter)

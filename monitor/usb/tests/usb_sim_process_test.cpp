@@ -2,10 +2,13 @@
 // demo uses it: the bus lives in the simulator, vexo-status runs with the
 // preload and the bus folder.
 
+#include "UsbTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <signal.h>
@@ -16,22 +19,13 @@
 
 namespace {
 
-std::string run(const std::string& command)
-{
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, pipe))
-            output += buffer;
-        pclose(pipe);
-    }
-    return output;
-}
-
 class SimulatorUsbProcess : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // The preloaded children come before a sanitizer runtime in the library list.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":verify_asan_link_order=0").c_str(), 1);
         char tmpl[] = "/tmp/vexo-usbsim.XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir = tmpl;
@@ -71,12 +65,12 @@ protected:
 
     std::string status()
     {
-        return run("UMOCKDEV_DIR=" + bus + " LD_PRELOAD=libumockdev-preload.so.0 timeout 20 " VEXO_STATUS_PATH
+        return outputOf("UMOCKDEV_DIR=" + bus + " LD_PRELOAD=libumockdev-preload.so.0 timeout 20 " VEXO_STATUS_PATH
                    " --usb --json status 1 2>/dev/null");
     }
     void control(const std::string& command)
     {
-        EXPECT_EQ(run(VEXO_PRINTER_SIM " ctl --control " + ctl + " " + command), "ok\n") << command;
+        EXPECT_EQ(outputOf(VEXO_PRINTER_SIM " ctl --control " + ctl + " " + command), "ok\n") << command;
     }
 
     std::string dir, ctl, bus;
