@@ -18,6 +18,20 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A printer answers every command with 16 to 600 bytes: it pads a short reply
+// with zero bytes and never sends more than 600.
+constexpr std::size_t replyMinBytes = 16;
+constexpr std::size_t replyMaxBytes = 600;
+
+std::string asUsbReply(std::string reply)
+{
+    if (reply.size() < replyMinBytes)
+        reply.resize(replyMinBytes, '\0');
+    if (reply.size() > replyMaxBytes)
+        reply.resize(replyMaxBytes);
+    return reply;
+}
+
 void put16(std::vector<std::uint8_t>& out, unsigned v)
 {
     out.push_back(std::uint8_t(v & 0xFF));
@@ -85,6 +99,8 @@ EmulatedUsbPrinter::EmulatedUsbPrinter(UMockdevTestbed* testbed, std::string sys
     : testbed_(testbed), syspath_(std::move(syspath)), devnode_(std::move(devnode)),
       handler_(umockdev_ioctl_base_new())
 {
+    // Scan results are cut at whole lines before the hard limit.
+    simulator_.setMaxReplyBytes(replyMaxBytes);
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(onIoctl), this);
     g_signal_connect(handler_, "client-connected", G_CALLBACK(onConnected), this);
     GError* error = nullptr;
@@ -265,7 +281,7 @@ void EmulatedUsbPrinter::submit(UMockdevIoctlClient* client, UMockdevIoctlData* 
         commands_.push_back(command);
         urb->actual_length = urb->buffer_length;
         std::optional<std::string> reply =
-            commandHandler_ ? commandHandler_(command) : simulator_.handleCommand(command);
+            commandHandler_ ? commandHandler_(command) : asUsbReply(simulator_.handleCommand(command));
         if (reply)
             replies_.push_back({std::move(*reply), Clock::now() + replyDelay_});
     } else if (urb->type == USBDEVFS_URB_TYPE_BULK && in) {

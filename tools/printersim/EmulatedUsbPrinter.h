@@ -44,8 +44,9 @@ struct DeviceLayout {
     bool unreadableDescriptors = false;
 };
 
-// Replaces the printer's own answer to a command: the reply bytes, or nothing
-// (it stays silent).
+// Replaces the printer's own answer to a command: the reply bytes exactly as
+// given (no padding, so tests can send malformed replies), or nothing (it
+// stays silent). The printer's own answers are padded to its 16-byte minimum.
 using CommandHandler = std::function<std::optional<std::string>(std::string_view command)>;
 
 class EmulatedUsbPrinter {

@@ -63,14 +63,22 @@ protected:
         std::filesystem::remove_all(dir);
     }
 
-    std::string status()
+    // vexo-status on the simulator's bus, as the demo starts the monitor.
+    std::string vexoStatus(const std::string& args)
     {
         return outputOf("UMOCKDEV_DIR=" + bus + " LD_PRELOAD=libumockdev-preload.so.0 timeout 20 " VEXO_STATUS_PATH
-                   " --usb --json status 1 2>/dev/null");
+                        " --usb " + args);
     }
-    void control(const std::string& command)
+    std::string status() { return vexoStatus("--json status 1 2>/dev/null"); }
+    // Both output streams and the exit status.
+    std::string wifi(const std::string& args) { return vexoStatus("wifi " + args + " 2>&1; echo \"exit $?\""); }
+    std::string control(const std::string& command, const char* answer = "ok\n")
     {
-        EXPECT_EQ(outputOf(VEXO_PRINTER_SIM " ctl --control " + ctl + " " + command), "ok\n") << command;
+        const std::string reply = outputOf(VEXO_PRINTER_SIM " ctl --control " + ctl + " " + command);
+        if (answer) {
+            EXPECT_EQ(reply, answer) << command;
+        }
+        return reply;
     }
 
     std::string dir, ctl, bus;
@@ -95,6 +103,22 @@ TEST_F(SimulatorUsbProcess, ChangesOnTheSimulatorReachAnotherProcessUntilItFalls
     EXPECT_NE(reading.find("\"code\":4444"), std::string::npos) << "a silent printer reads as disconnected: " << reading;
     control("silent 0");
     EXPECT_NE(status().find("\"code\":3004"), std::string::npos);
+}
+
+// The printer's short answers ("8004,Set AP OK", "1001") reach the other
+// process as the printer sends them, padded to its minimum reply size.
+TEST_F(SimulatorUsbProcess, WifiChangesOverUsbGiveThePrintersSuccessAndBusyTexts)
+{
+    control("networks HomeNet:4 Lab:1");
+    EXPECT_EQ(wifi("set-ap 1 --name NewAP --password abcdefgh"), "设置成功: 已成功设置热点信息\nexit 0\n");
+    EXPECT_EQ(wifi("join 1 Lab --password secret12"), "设置成功: 已成功设置热点信息\nexit 0\n");
+    const std::string state = control("get", nullptr);
+    EXPECT_NE(state.find("ap.name=NewAP\n"), std::string::npos) << state;
+    EXPECT_NE(state.find("station.name=Lab\nstation.password=secret12\n"), std::string::npos) << state;
+
+    control("busy 1");
+    for (const char* args : {"set-ap 1 --name Other --open", "join 1 HomeNet"})
+        EXPECT_EQ(wifi(args), "错误: 设备忙,打印中\nexit 1\n") << args;
 }
 
 }  // namespace
