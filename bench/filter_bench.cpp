@@ -28,6 +28,7 @@ extern "C" {
 #include <vector>
 
 using namespace vexo::filter;
+using namespace vexo::joblang;
 using Clock = std::chrono::steady_clock;
 
 namespace {

@@ -27,7 +27,7 @@ void removeSpoolFiles(const FilterJob& job, int count, const char* tag)
 void doCancelJob(FilterJob& job)
 {
     say(job, {"INFO:Job Cancelled\n", "INFO:任务已取消\n", "INFO:Job canceled\n"});
-    sendCmd(job, "CancelJob?");
+    sendCmd(job, joblang::kCancelJob);
     int cancelled = cupsCancelJob(job.PrinterName.c_str(), job.JobId);
     if (job.page >= 1)
         removeSpoolFiles(job, job.page, "doCancelJob");

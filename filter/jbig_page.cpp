@@ -3,38 +3,27 @@
 #include "spool.h"
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
-
-extern "C" {
-#include <jbig.h>
-}
 
 namespace vexo::filter {
 namespace {
 
-struct BieSink {
-    std::FILE* file;
-    bool failed;
+class FileSink final : public joblang::ByteSink {
+public:
+    explicit FileSink(std::FILE* file) : file_(file) {}
+    void write(const std::uint8_t* data, std::size_t length) override
+    {
+        if (!failed && std::fwrite(data, 1, length, file_) != length)
+            failed = true;
+    }
+    bool failed = false;
+
+private:
+    std::FILE* file_;
 };
 
-void output_bie(unsigned char* start, std::size_t length, void* file)
-{
-    auto* sink = static_cast<BieSink*>(file);
-    if (!sink->failed && std::fwrite(start, 1, length, sink->file) != length)
-        sink->failed = true;
-}
-
 }  // namespace
-
-unsigned long stripeLines(unsigned long height)
-{
-    unsigned long l0 = height / 35;
-    if (l0 > 128)
-        l0 = 128;
-    if (l0 < 2)
-        l0 = 2;
-    return l0;
-}
 
 int bmp_to_jbg(const std::string& path, const std::uint8_t* bitmap, int width, int height)
 {
@@ -46,17 +35,13 @@ int bmp_to_jbg(const std::string& path, const std::uint8_t* bitmap, int width, i
         ::close(fd);
         return 0;
     }
-    static char buffer[1 << 16];
-    std::setvbuf(file, buffer, _IOFBF, sizeof buffer);
+    // Per call: pages may be encoded on several threads at once.
+    constexpr std::size_t kBuffer = 1 << 16;
+    std::unique_ptr<char[]> buffer(new char[kBuffer]);
+    std::setvbuf(file, buffer.get(), _IOFBF, kBuffer);
 
-    BieSink sink{file, false};
-    // The encoder only reads the plane; its interface is not const-correct.
-    unsigned char* planes[1] = {const_cast<unsigned char*>(bitmap)};
-    jbg_enc_state state;
-    jbg_enc_init(&state, static_cast<unsigned long>(width), static_cast<unsigned long>(height), 1, planes,
-                 output_bie, &sink);
-    jbg_enc_out(&state);
-    jbg_enc_free(&state);
+    FileSink sink(file);
+    joblang::encodeJbig(bitmap, width, height, sink);
     bool closed = std::fclose(file) == 0;
     return (!sink.failed && closed) ? 1 : 0;
 }

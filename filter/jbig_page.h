@@ -1,13 +1,14 @@
-// JBIG (T.82) encoding of one packed 1-bit page into a spool file.
+// A JBIG-encoded page in a spool file.
 #pragma once
+
+#include "jbig_encode.h"
 
 #include <cstdint>
 #include <string>
 
 namespace vexo::filter {
 
-// Lines per stripe the encoder picks for a page of `height` lines.
-unsigned long stripeLines(unsigned long height);
+using joblang::stripeLines;
 
 // Encodes `bitmap` (rows of width/8 bytes, MSB leftmost, 1 = black) with the
 // encoder's defaults into a new spool file at `path`. `width` is a multiple

@@ -11,6 +11,9 @@
 #include <unistd.h>
 
 namespace vexo::filter {
+
+using namespace joblang;
+
 namespace {
 
 // An I/O error means the backend has lost the printer: what follows would be
@@ -21,82 +24,6 @@ cups_sc_status_t drain(FilterJob& job)
     if (status == CUPS_SC_STATUS_IO_ERROR && !job.jobIsCanceled)
         cancelJob(job);
     return status;
-}
-
-const char* resolutionField(int quality)
-{
-    switch (quality) {
-    case 1: return "Resolution=1200x600;";
-    case 2: return "Resolution=1200x1200;";
-    default: return "Resolution=600x600;";
-    }
-}
-
-struct MediaTypeRow {
-    const char* field;
-    const char* debug;
-};
-MediaTypeRow mediaTypeRow(int code)
-{
-    switch (code) {
-    case 0: return {"MediaType=plain;", "DEBUG:[Wren]MediaType=plain(NULL);\n"};
-    case 1: return {"MediaType=Narrow;", "DEBUG:[Wren]MediaType=thin or narrow;\n"};
-    case 2: return {"MediaType=Thick;", "DEBUG:[Wren]MediaType=thick;\n"};
-    case 3: return {"MediaType=Superthick;", "DEBUG:[Wren]MediaType=Superthick;\n"};
-    case 4: return {"MediaType=envelope;", "DEBUG:[Wren]MediaType=envelope;\n"};
-    default: return {"MediaType=plain;", "DEBUG:[Wren]MediaType=plain;\n"};
-    }
-}
-
-const char* sidesField(int duplex)
-{
-    if (duplex == 0)
-        return "Sides=OneSided;";
-    return duplex == 1 ? "Sides=TwoSidedShortEdge;" : "Sides=TwoSidedLongEdge;";
-}
-
-struct MediaSizeRow {
-    const char* keyword;
-    const char* field;
-    const char* debug;
-};
-constexpr MediaSizeRow kMediaSizes[] = {
-    {"A4", "MediaSize=na_a4_210x297mm;", "DEBUG:[Wren]MediaSize=na_a4_210x297mm;\n"},
-    {"A5", "MediaSize=na_a5_148x210mm;", "DEBUG:[Wren]MediaSize=na_a5_148x210mm;\n"},
-    {"A5-R", "MediaSize=na_a5-TRANSVERSE_210x148mm;", "DEBUG:[Wren]MediaSize=na_a5-TRANSVERSE_210x148mm;\n"},
-    {"A6", "MediaSize=na_a6_105x148mm;", "DEBUG:[Wren]MediaSize=na_a6_105x148mm;\n"},
-    {"B5", "MediaSize=na_b5_182x257mm;", "DEBUG:[Wren]MediaSize=na_b5_182x257mm;\n"},
-    {"B6", "MediaSize=na_b6_128x182mm;", "DEBUG:[Wren]MediaSize=na_b6_128x182mm;\n"},
-    {"16K", "MediaSize=na_16k_195x270mm;", "DEBUG:[Wren]MediaSize=na_16k_195x270mm(else);\n"},
-    {"Custom.595.28x841.89", "MediaSize=na_16k_195x270mm;", "DEBUG:[Wren]MediaSize=na_16k_195x270mm(else);\n"},
-    {"32K", "MediaSize=na_32k_135x195mm;", "DEBUG:[Wren]MediaSize=na_32k_135x195mm;\n"},
-    {"Letter", "MediaSize=na_LETTER_216x279mm;", "DEBUG:[Wren]MediaSize=na_letter_216x279mm;"},
-    {"85x170mm", "MediaSize=na_bank_85x170mm;", "DEBUG:[Wren]MediaSize=na_bank_85x170mm;"},
-};
-constexpr const char* kOtherSizeField = "MediaSize=na_a4_210x297mm;";
-constexpr const char* kOtherSizeDebug = "DEBUG:[Wren]MediaSize=na_a4_210x297mm(other);\n";
-
-std::string customSizeField(int width, int height, int quality)
-{
-    double dx = quality == 0 ? 23.6 : 47.2;
-    double dy = quality == 2 ? 47.2 : 23.6;
-    char field[50];
-    std::snprintf(field, sizeof field, "MediaSize=na_customsize_%dx%dmm;", static_cast<int>(width / dx),
-                  static_cast<int>(height / dy));
-    return field;
-}
-
-const char* mediaSizeDebug(const std::string& pageSize)
-{
-    for (const auto& row : kMediaSizes)
-        if (pageSize == row.keyword)
-            return row.debug;
-    return kOtherSizeDebug;
-}
-
-int roundUpTo8(int width)
-{
-    return (width + 7) / 8 * 8;
 }
 
 // Fills `buffer` from `fd` up to `size` bytes; short only at end of file.
@@ -126,12 +53,7 @@ int sendCmd(FilterJob& job, const std::string& text)
 
 std::string jobHeaderText(const FilterJob& job)
 {
-    std::string text = resolutionField(job.quality_type);
-    text += mediaTypeRow(job.isMediaType).field;
-    text += sidesField(job.isDuplex);
-    text += "Copies=" + job.jobCopies + ";";
-    text += "MediaInputTrayCheck=auto;";
-    return text;
+    return joblang::jobHeaderText({job.quality_type, job.isMediaType, job.isDuplex, job.jobCopies});
 }
 
 void sendJobHeader(FilterJob& job)
@@ -146,22 +68,9 @@ void sendJobHeader(FilterJob& job)
     logLine(job, "DEBUG:[Wren]send job header info : %s \n", text.c_str());
 }
 
-std::string mediaSizeField(const std::string& pageSize, int width, int height, int quality)
-{
-    for (const auto& row : kMediaSizes)
-        if (pageSize == row.keyword)
-            return row.field;
-    if (pageSize == "Custom")
-        return customSizeField(width, height, quality);
-    return kOtherSizeField;
-}
-
 std::string pageHeaderText(const FilterJob& job)
 {
-    std::string text = mediaSizeField(job.pageSize, job.pageWidth, job.pageHeight, job.quality_type);
-    text += "RasterObject.Width=" + std::to_string(roundUpTo8(job.pageWidth)) + ";";
-    text += "RasterObject.Height=" + std::to_string(job.pageHeight) + ";";
-    return text;
+    return joblang::pageHeaderText(job.pageSize, job.pageWidth, job.pageHeight, job.quality_type);
 }
 
 void sendPageHeader(FilterJob& job)
@@ -190,7 +99,8 @@ int sendPageData(FilterJob& job, const std::string& path)
     long count = readBlock(fd, block, sizeof block);
     logLine(job, "DEBUG:[Wren]read jbig file and readsize = %ld\n", count);
     while (count > 0 && !terminationRequested()) {
-        std::fprintf(job.out, "RasterObject.Data#%ld=", count);
+        const std::string header = chunkHeader(static_cast<std::size_t>(count));
+        std::fwrite(header.data(), 1, header.size(), job.out);
         std::fwrite(block, 1, static_cast<std::size_t>(count), job.out);
         std::fputc(';', job.out);
         std::fflush(job.out);
@@ -229,13 +139,13 @@ bool sendOnePage(FilterJob& job, int n)
 
     if (sendPageData(job, name) == 3)
         job.isCanceled = 1;
-    sendCmd(job, "Event=EndOfPage;");
+    sendCmd(job, kEndOfPage);
     return !terminationRequested();
 }
 
 void endOfJob(FilterJob& job)
 {
-    sendCmd(job, "Event=EndOfJob;");
+    sendCmd(job, kEndOfJob);
     say(job, {"INFO: Finish sending all job data.And waiting for printer to finish the job.\n",
               "INFO:打印数据已完成发送，等待打印机打印完成\n",
               "INFO: Finish sending all job data.And waiting for printer to finish the job.\n"});

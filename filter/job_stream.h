@@ -3,12 +3,14 @@
 #pragma once
 
 #include "filter_job.h"
+#include "job_text.h"
 
 #include <string>
 
 namespace vexo::filter {
 
-inline constexpr std::size_t kChunkSize = 4096;
+using joblang::kChunkSize;
+using joblang::mediaSizeField;
 
 // Writes `text` as it is, flushes, and asks the backend to drain.
 int sendCmd(FilterJob& job, const std::string& text);
@@ -17,8 +19,6 @@ int sendCmd(FilterJob& job, const std::string& text);
 std::string jobHeaderText(const FilterJob& job);
 void sendJobHeader(FilterJob& job);
 
-// MediaSize field for a page of `width` x `height` pixels.
-std::string mediaSizeField(const std::string& pageSize, int width, int height, int quality);
 std::string pageHeaderText(const FilterJob& job);
 void sendPageHeader(FilterJob& job);
 

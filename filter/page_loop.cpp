@@ -2,6 +2,7 @@
 
 #include "cancel.h"
 #include "image.h"
+#include "page_builder.h"
 #include "jbig_page.h"
 #include "job_stream.h"
 #include "messages.h"
@@ -14,6 +15,9 @@
 #include <cstring>
 
 namespace vexo::filter {
+
+using namespace joblang;
+
 namespace {
 
 enum class PageResult { Sent, Failed, Cancelled };
@@ -69,27 +73,19 @@ void logShortPage(const FilterJob& job, unsigned lines)
 PackedPage readHalftoned(FilterJob& job, RasterInput& input)
 {
     const int width = job.pageWidth, height = job.pageHeight;
-    PackedPage packed{width, height, nullptr};
-    const std::size_t stride = packed.stride();
-    packed.bits = allocatePixels(stride * static_cast<std::size_t>(height));
+    joblang::PageBuilder builder(width, height, job.imageDarkness_type);
     Pixels line = allocatePixels(static_cast<std::size_t>(width));
-    if (!packed.bits || !line) {
+    if (!builder.ok() || !line) {
         logLine(job, "DEBUG: failed to locate memory for halftone line and dstImage .\n");
         return PackedPage{width, height, nullptr};
     }
     logGamma(job);
-    const Matrix128 matrix = pageMatrix(job.imageDarkness_type);
     int y = 0;
     for (; y < height && !terminationRequested() && input.readLine(line.get()); ++y)
-        halftoneRow(line.get(), width, y, matrix, packed.bits.get() + static_cast<std::size_t>(y) * stride);
-    if (y < height) {
-        // white halftones to no dots at every darkness
-        std::memset(packed.bits.get() + static_cast<std::size_t>(y) * stride, 0,
-                    static_cast<std::size_t>(height - y) * stride);
-        if (!terminationRequested())
-            logShortPage(job, static_cast<unsigned>(y));
-    }
-    return packed;
+        builder.addRow(y, line.get());
+    if (y < height && !terminationRequested())
+        logShortPage(job, static_cast<unsigned>(y));
+    return builder.take();
 }
 
 PackedPage readScaledAndHalftoned(FilterJob& job, RasterInput& input)
@@ -147,7 +143,7 @@ PageResult convertAndSendPage(FilterJob& job, RasterInput& input)
         job.page);
 
     if (job.page == 1) {
-        sendCmd(job, "Event=StartOfJob;");
+        sendCmd(job, joblang::kStartOfJob);
         job.jobStarted = true;
         sendJobHeader(job);
     }
@@ -167,7 +163,7 @@ int abandonJob(FilterJob& job)
 {
     say(job, {"INFO:Job Cancelled\n", "INFO:任务已取消\n", "INFO:Job canceled\n"});
     if (job.jobStarted)
-        sendCmd(job, "CancelJob?");
+        sendCmd(job, joblang::kCancelJob);
     removeSpoolFile(spoolName(job.spoolDir, job.JobIdChar, kTempSuffix, job.page));
     removeSpoolFiles(job, static_cast<int>(job.pages.size()), "removeOnePage");
     return 0;

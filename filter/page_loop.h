@@ -9,6 +9,8 @@
 
 namespace vexo::filter {
 
+using joblang::PackedPage;
+
 // Converts, encodes and sends every page read from `rasterFd`, then ends the
 // job. Returns the process exit status: 0 when the job was printed or
 // cancelled, 1 when its input could not be printed.

@@ -44,12 +44,8 @@ std::string describe(const cups_page_header2_t& h)
 
 std::string checkPageHeader(const cups_page_header2_t& h)
 {
-    if (h.cupsWidth == 0 || h.cupsHeight == 0)
-        return "page of " + std::to_string(h.cupsWidth) + " x " + std::to_string(h.cupsHeight) + " pixels is empty";
-    if (h.cupsWidth > kMaxPageSide || h.cupsHeight > kMaxPageSide ||
-        static_cast<unsigned long long>(h.cupsWidth) * h.cupsHeight > kMaxPagePixels)
-        return "page of " + std::to_string(h.cupsWidth) + " x " + std::to_string(h.cupsHeight) +
-               " pixels is too large";
+    if (std::string size = joblang::pageSizeProblem(h.cupsWidth, h.cupsHeight); !size.empty())
+        return size;
     unsigned channels = 0;
     if (isGraySpace(colorSpace(h))) {
         if (h.cupsBitsPerColor != 1 && h.cupsBitsPerColor != 2 && h.cupsBitsPerColor != 4 &&

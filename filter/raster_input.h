@@ -3,6 +3,7 @@
 #pragma once
 
 #include "image.h"
+#include "page_builder.h"
 
 #include <cups/raster.h>
 
@@ -10,13 +11,10 @@
 
 namespace vexo::filter {
 
-// Largest page the filter takes on. The largest sheet the queue offers (its
-// custom-size maximum of 612 x 1009 points) is 10200 x 16817 pixels at
-// 1200 dpi; a side may be half as long again, either way round, and the area
-// about half as large again (256 MiB of gray). Anything bigger is a broken or
-// hostile job, not a page.
-inline constexpr unsigned kMaxPageSide = 25600;
-inline constexpr unsigned long long kMaxPagePixels = 1ull << 28;
+using joblang::allocatePixels;
+using joblang::kMaxPagePixels;
+using joblang::kMaxPageSide;
+using joblang::Pixels;
 
 // Why a page header cannot be printed; empty when it can.
 std::string checkPageHeader(const cups_page_header2_t& header);

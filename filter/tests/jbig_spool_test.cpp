@@ -44,14 +44,6 @@ protected:
 
 }  // namespace
 
-TEST(StripeLines, FollowHeightOverThirtyFiveWithinTwoAnd128)
-{
-    EXPECT_EQ(stripeLines(7016), 128u);
-    EXPECT_EQ(stripeLines(4000), 114u);
-    EXPECT_EQ(stripeLines(50), 2u);
-    EXPECT_EQ(stripeLines(1), 2u);
-}
-
 TEST_F(SpoolDir, EncodedPageCarriesTheHeaderAndDecodesToTheSameBits)
 {
     const int width = 4968, height = 7016, stride = width / 8;

@@ -51,7 +51,7 @@ std::vector<std::uint8_t> rasterOf(const std::vector<TestPage>& pages, bool comp
 
 Expected expectedPage(const TestPage& page, double ratio, int darkness)
 {
-    using namespace vexo::filter;
+    using namespace vexo::joblang;
     const mkraster::GrayImage& image = page.image;
     GrayPage gray{image.width, image.height, allocatePixels(image.pixels.size())};
     for (std::size_t i = 0; i < image.pixels.size(); ++i)

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numeric>
 
-namespace vexo::filter {
+namespace vexo::joblang {
 
 const Matrix4 kDither4x4 = {
     56,  168, 104, 40,   //
@@ -122,4 +122,4 @@ Matrix128 curvedMatrix(float gamma)
     return m;
 }
 
-}  // namespace vexo::filter
+}  // namespace vexo::joblang

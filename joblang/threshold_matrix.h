@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-namespace vexo::filter {
+namespace vexo::joblang {
 
 inline constexpr int ClusterWidth = 128;
 inline constexpr int ClusterHeight = 128;
@@ -27,4 +27,4 @@ float darknessGamma(int level);
 // (i / 255)^gamma, kept within 1..254.
 Matrix128 curvedMatrix(float gamma);
 
-}  // namespace vexo::filter
+}  // namespace vexo::joblang

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <map>
 
-using namespace vexo::filter;
+using namespace vexo::joblang;
 
 namespace {
 

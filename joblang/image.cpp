@@ -11,7 +11,7 @@
 #include <emmintrin.h>
 #endif
 
-namespace vexo::filter {
+namespace vexo::joblang {
 
 Pixels allocatePixels(std::size_t bytes)
 {
@@ -181,4 +181,4 @@ PackedPage halftone(GrayPage src, int level)
     return out;
 }
 
-}  // namespace vexo::filter
+}  // namespace vexo::joblang

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-namespace vexo::filter {
+namespace vexo::joblang {
 
 using Pixels = std::unique_ptr<std::uint8_t[]>;
 
@@ -49,4 +49,4 @@ void halftoneRow(const std::uint8_t* gray, int width, int y, const Matrix128& ma
 // page without bits when memory ran out.
 PackedPage halftone(GrayPage src, int level);
 
-}  // namespace vexo::filter
+}  // namespace vexo::joblang
