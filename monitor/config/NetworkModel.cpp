@@ -67,8 +67,13 @@ void NetworkModel::sendCommand(const QString& cmd, ReplyHandler handler)
         std::lock_guard lock(link->mutex);
         if (!link->model)
             return;
+        NetworkModel* model = link->model;
         QMetaObject::invokeMethod(
-            link->model, [handler = std::move(handler), reply = std::move(reply)] { handler(reply); },
+            model,
+            [model, handler = std::move(handler), reply = std::move(reply)] {
+                model->lastExchangeAnswered_ = reply.has_value();
+                handler(reply);
+            },
             Qt::QueuedConnection);
     });
 }

@@ -68,6 +68,9 @@ public:
     // network printer and over USB otherwise. The reply, absent when the
     // exchange failed, reaches the handler on the main thread.
     void sendCommand(const QString& cmd, ReplyHandler handler);
+    // Whether the printer answered the exchange whose callback is running:
+    // an unreadable answer and none at all end in the same triple.
+    bool lastExchangeAnswered() const { return lastExchangeAnswered_; }
 
     // Each operation returns at once; `done` gets its alert triple on the
     // main thread when it is over.
@@ -102,4 +105,5 @@ private:
     QString alterInfo_;
     bool showNetworkSetting_ = false;
     quint64 scanRun_ = 0;
+    bool lastExchangeAnswered_ = false;
 };

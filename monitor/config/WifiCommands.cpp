@@ -265,6 +265,7 @@ void applyScan(ClietModeSetting& setting, const ScanOutcome& scan)
 namespace alert {
 
 AlertTriple scanNotAnswered() { return failure(QStringLiteral("打印机未返回扫描结果，请稍后重试")); }
+AlertTriple noAnswer() { return failure(QStringLiteral("打印机未应答，请检查连接后重试")); }
 AlertTriple noSuchHotSpot() { return failure(QStringLiteral("请先刷新热点列表并选择要加入的热点")); }
 AlertTriple unsendableText() { return failure(QStringLiteral("设置中含有无法发送的控制字符，请修改后重试")); }
 

@@ -66,6 +66,7 @@ void applyScan(ClietModeSetting& setting, const ScanOutcome& scan);
 // Alerts of the model itself, besides those of the printer's answers.
 namespace alert {
 AlertTriple scanNotAnswered();
+AlertTriple noAnswer();
 AlertTriple noSuchHotSpot();
 AlertTriple unsendableText();
 }  // namespace alert

@@ -81,8 +81,7 @@ ClientModeSettingView::ClientModeSettingView(NetworkModel& network, QWidget* par
 void ClientModeSettingView::load()
 {
     const ClietModeSetting& s = network_.clietModeSetting();
-    loadHotSpots();
-    wifiPassword_->setText(s.WifiPassword);
+    fillHotSpots(false);
     const bool dhcp = s.ipSetType == u"D" || s.ipSetType.compare(u"DHCP", Qt::CaseInsensitive) == 0;
     ipSetType_->setCurrentIndex(dhcp ? 0 : 1);
     ip_->setText(s.ip);
@@ -91,27 +90,45 @@ void ClientModeSettingView::load()
     updateAddressFields();
 }
 
-void ClientModeSettingView::loadHotSpots()
+void ClientModeSettingView::loadHotSpots() { fillHotSpots(true); }
+
+void ClientModeSettingView::fillHotSpots(bool keepChoice)
 {
+    // A network the user picked stays picked across a new scan, with what
+    // was typed for it.
+    const QString shownBefore = hotSpots_->currentIndex() >= 0 ? hotSpots_->currentText() : QString();
+    const QString typed = wifiPassword_->text();
+
     loading_ = true;
     hotSpots_->clear();
     const QList<HotSpot>& list = network_.hotSpotList();
     for (const HotSpot& h : list)
         hotSpots_->addItem(vexo::ui::signalIcon(h.signalDB), h.name, vexo::ui::signalIconName(h.signalDB));
     const int order = network_.clietModeSetting().orderInList;
-    hotSpots_->setCurrentIndex(order >= 0 && order < list.size() ? order : 0);
+    const int kept = keepChoice && !shownBefore.isNull() ? hotSpots_->findText(shownBefore, Qt::MatchExactly) : -1;
+    hotSpots_->setCurrentIndex(kept >= 0 ? kept : order >= 0 && order < list.size() ? order : 0);
     ok_->setEnabled(!list.isEmpty());
     loading_ = false;
+
+    // The scan may have cleared the stored password or moved the choice to
+    // another network: the box never keeps a password the shown network
+    // does not own.
+    wifiPassword_->setText(kept >= 0 ? typed : storedPassword(hotSpots_->currentIndex()));
+}
+
+QString ClientModeSettingView::storedPassword(int index) const
+{
+    const ClietModeSetting& s = network_.clietModeSetting();
+    const QList<HotSpot>& list = network_.hotSpotList();
+    const bool configured = index >= 0 && index < list.size() && list[index].name == s.WifiName;
+    return configured ? s.WifiPassword : QString();
 }
 
 void ClientModeSettingView::selectionChanged(int index)
 {
     if (loading_ || index < 0)
         return;
-    const ClietModeSetting& s = network_.clietModeSetting();
-    const QList<HotSpot>& list = network_.hotSpotList();
-    const bool configured = index < list.size() && list[index].name == s.WifiName;
-    wifiPassword_->setText(configured ? s.WifiPassword : QString());
+    wifiPassword_->setText(storedPassword(index));
 }
 
 void ClientModeSettingView::updateAddressFields()

@@ -25,6 +25,10 @@ public:
     QMessageBox* alert() const { return alert_; }
 
 private:
+    void fillHotSpots(bool keepChoice);
+    // The password stored for the network at `index`: empty unless it is
+    // the configured one.
+    QString storedPassword(int index) const;
     void selectionChanged(int index);
     void updateAddressFields();
     void submit();

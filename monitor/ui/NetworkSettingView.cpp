@@ -1,11 +1,13 @@
 #include "NetworkSettingView.h"
 
 #include "APSettingView.h"
+#include "Alert.h"
 #include "ClientModeSettingView.h"
 #include "NetworkModel.h"
 #include "Strings.h"
+#include "WifiCommands.h"
 
-#include <QPointer>
+#include <memory>
 
 NetworkSettingView::NetworkSettingView(NetworkModel& network, QWidget* parent)
     : QTabWidget(parent), network_(network), ap_(new APSettingView(network, this)),
@@ -18,27 +20,34 @@ NetworkSettingView::NetworkSettingView(NetworkModel& network, QWidget* parent)
 void NetworkSettingView::readFromPrinter()
 {
     QPointer<NetworkSettingView> self(this);
-    // The model raises its own alert for the answers the triple carries too.
-    auto shown = [this] { network_.setShowAlter(false); };
-    network_.getAPInfo([self, shown](const AlertTriple& result) {
+    // A busy or silent printer fails all three reads; the user hears about
+    // it once, from the first read that failed.
+    auto told = std::make_shared<bool>(false);
+    auto settle = [self, told](const AlertTriple& result) {
         if (!self)
             return;
-        shown();
-        self->ap_->load();
-        self->ap_->showResult(result);
+        // The model raises its own alert for the answers the triple carries too.
+        self->network_.setShowAlter(false);
+        if (!result.show || *told)
+            return;
+        *told = true;
+        // "Unreadable" would be false for a printer that said nothing at all.
+        const AlertTriple shown = self->network_.lastExchangeAnswered() ? result : vexo::config::alert::noAnswer();
+        vexo::ui::showAlert(self->alert_, self, shown.title, shown.text, QStringLiteral("OK"));
+    };
+    network_.getAPInfo([self, settle](const AlertTriple& result) {
+        if (self)
+            self->ap_->load();
+        settle(result);
     });
-    network_.getClientModeInfo([self, shown](const AlertTriple& result) {
-        if (!self)
-            return;
-        shown();
-        self->client_->load();
-        self->client_->showResult(result);
+    network_.getClientModeInfo([self, settle](const AlertTriple& result) {
+        if (self)
+            self->client_->load();
+        settle(result);
     });
-    network_.getHotSpotList([self, shown](const AlertTriple& result) {
-        if (!self)
-            return;
-        shown();
-        self->client_->loadHotSpots();
-        self->client_->showResult(result);
+    network_.getHotSpotList([self, settle](const AlertTriple& result) {
+        if (self)
+            self->client_->loadHotSpots();
+        settle(result);
     });
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QMessageBox>
+#include <QPointer>
 #include <QTabWidget>
 
 class APSettingView;
@@ -19,9 +21,12 @@ public:
 
     APSettingView* apView() const { return ap_; }
     ClientModeSettingView* clientView() const { return client_; }
+    // What went wrong while reading, if anything did.
+    QMessageBox* alert() const { return alert_; }
 
 private:
     NetworkModel& network_;
     APSettingView* ap_;
     ClientModeSettingView* client_;
+    QPointer<QMessageBox> alert_;
 };

@@ -253,19 +253,23 @@ TEST_F(ContentViewTest, StartupSwitchStoresOnlyChanges)
 
 class SettingsPanelTest : public ContentViewTest {
 protected:
-    void openSettings()
+    void openSettings(const QString& station = QStringLiteral("Home\r\nhomepass1"))
     {
-        transport->scriptDiscovery({{usbPrinter()}}, {{}});
         carrier->answer(QStringLiteral("CheckwifiAP?"),
                         QStringLiteral("8014,AP Info;LabAP\r\n6\r\nsecret123\r\n192.168.1.1\r\n255.255.255.0\r\n"
                                        "192.168.1.1"));
-        carrier->answer(QStringLiteral("CheckwifiSTA?"), QStringLiteral("8013,STA Info;Home\r\nhomepass1\r\nD\r\n"
-                                                                        "0.0.0.0\r\n0.0.0.0\r\n0.0.0.0"));
+        carrier->answer(QStringLiteral("CheckwifiSTA?"),
+                        QStringLiteral("8013,STA Info;") + station + QStringLiteral("\r\nD\r\n0.0.0.0\r\n0.0.0.0\r\n0.0.0.0"));
+        clickNetworkSetting();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return find<QLineEdit>("apName")->text() == "LabAP"; }, 5000));
+    }
+    void clickNetworkSetting()
+    {
+        transport->scriptDiscovery({{usbPrinter()}}, {{}});
         start();
         waitForList(1);
         find<QPushButton>("networkSetting")->click();
         EXPECT_TRUE(settingsShown());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return find<QLineEdit>("apName")->text() == "LabAP"; }, 5000));
     }
     void waitForExchanges()
     {
@@ -359,6 +363,91 @@ TEST_F(SettingsPanelTest, ClientFormChecksAddressesOnlyWhenManual)
     find<QPushButton>("clientOk")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return carrier->sentStartingWith(QStringLiteral("SetwifiSTA=Home")); }, 5000));
 }
+
+TEST_F(SettingsPanelTest, ClientPasswordAlwaysBelongsToTheNetworkShown)
+{
+    // The station read arrives before a scan that no longer sees its network.
+    carrier->answer(QStringLiteral("Checkwifiserver?"), QStringLiteral("8012,Wifi Scan;Lab,4\r\nCafe,3"));
+    openSettings(QStringLiteral("Office-5G\r\nofficepass"));
+    auto* hotSpots = find<QComboBox>("hotSpots");
+    auto* password = find<QLineEdit>("wifiPassword");
+    auto scanAndWait = [&](const char* body, const char* shown) {
+        carrier->answer(QStringLiteral("Checkwifiserver?"), QStringLiteral("8012,Wifi Scan;") + body);
+        find<QPushButton>("hotSpotRefresh")->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !network->hotSpotList().isEmpty(); }, 5000));
+        waitForExchanges();
+        EXPECT_EQ(hotSpots->currentText(), shown);
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hotSpots->count() == 2; }, 5000));
+    waitForExchanges();
+    EXPECT_EQ(hotSpots->currentText(), "Lab");
+    EXPECT_EQ(password->text(), "");
+
+    // What the user types for a network stays with it across a new scan...
+    password->setText(QStringLiteral("labpass1"));
+    scanAndWait("Cafe,3\r\nLab,4", "Lab");
+    EXPECT_EQ(password->text(), "labpass1");
+    // ...and goes when that network is gone.
+    scanAndWait("Cafe,3", "Cafe");
+    EXPECT_EQ(password->text(), "");
+
+    find<QPushButton>("clientOk")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return carrier->sentStartingWith(QStringLiteral("SetwifiSTA=")); }, 5000));
+    const QStringList sent = carrier->sent().filter(QStringLiteral("SetwifiSTA="));
+    ASSERT_EQ(sent.size(), 1);
+    EXPECT_TRUE(sent[0].startsWith(QStringLiteral("SetwifiSTA=Cafe\r\n\r\n"))) << sent[0].toStdString();
+}
+
+TEST_F(SettingsPanelTest, ConfiguredNetworkVanishingClearsItsShownPassword)
+{
+    carrier->answer(QStringLiteral("Checkwifiserver?"), QStringLiteral("8012,Wifi Scan;Lab,4\r\nHome,3"));
+    openSettings();
+    auto* hotSpots = find<QComboBox>("hotSpots");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hotSpots->count() == 2; }, 5000));
+    waitForExchanges();
+    EXPECT_EQ(hotSpots->currentText(), "Home");
+    EXPECT_EQ(find<QLineEdit>("wifiPassword")->text(), "homepass1");
+
+    carrier->answer(QStringLiteral("Checkwifiserver?"), QStringLiteral("8012,Wifi Scan;Lab,4"));
+    find<QPushButton>("hotSpotRefresh")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hotSpots->count() == 1; }, 5000));
+    EXPECT_EQ(find<QLineEdit>("wifiPassword")->text(), "");
+}
+
+// Every read of a busy or silent printer fails; one alert says why.
+struct FailedOpening {
+    const char* reply;  // nullptr: no answer at all
+    const char* alert;
+};
+
+class SettingsOpeningTest : public SettingsPanelTest, public ::testing::WithParamInterface<FailedOpening> {};
+
+TEST_P(SettingsOpeningTest, ShowsOneAlertThatSaysWhatHappened)
+{
+    if (const char* reply = GetParam().reply)
+        for (const char* cmd : {"CheckwifiAP?", "CheckwifiSTA?", "Checkwifiserver?"})
+            carrier->answer(QString::fromLatin1(cmd), QString::fromUtf8(reply));
+    clickNetworkSetting();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return carrier->sent().size() >= 3; }, 5000));
+    waitForExchanges();
+    QTest::qWait(50);
+
+    // The list's own "refreshed" alert is not about the settings.
+    QList<QMessageBox*> alerts;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible() && box != view->refreshAlert())
+            alerts.append(box);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts[0], view->settingsView()->alert());
+    EXPECT_EQ(alerts[0]->text(), QString::fromUtf8(GetParam().alert));
+    EXPECT_FALSE(network->showAlter());
+}
+
+INSTANTIATE_TEST_SUITE_P(BusyOrSilent, SettingsOpeningTest,
+                         ::testing::Values(FailedOpening{"1001", "设备忙,打印中"},
+                                           FailedOpening{"8001", "当前wifi模式不支持"},
+                                           FailedOpening{nullptr, "打印机未应答，请检查连接后重试"}),
+                         [](const auto& p) { return std::string(p.param.reply ? p.param.reply : "silent"); });
 
 TEST_F(SettingsPanelTest, ClientOkIsOffWithoutHotSpots)
 {
