@@ -7,7 +7,13 @@ CommandCarrier::~CommandCarrier() = default;
 
 std::optional<QString> UsbCommandCarrier::exchange(const Printer& printer, const QString& cmd)
 {
-    return usbInteraction(cmd, printer.PID, printer.VID);
+    USBExchangeFailure failure{};
+    auto reply = usbInteraction(cmd, printer.PID, printer.VID, &failure);
+    // Another program holds the interface: the spooler printing a job. The
+    // user hears what the printer itself answers while it prints.
+    if (failure == USBExchangeFailure::interfaceBusy)
+        return QStringLiteral("1001");
+    return reply;
 }
 
 TcpCommandCarrier::TcpCommandCarrier(std::uint16_t port, int connectTimeoutMs, int replyTimeoutMs)

@@ -48,8 +48,10 @@ QList<Printer> getPrinterByIOUSB(std::span<const OrrinPrinter> catalogue)
     return printers;
 }
 
-std::optional<QByteArray> usbInteractionBytes(const QByteArray& cmd, int PID, int VID)
+std::optional<QByteArray> usbInteractionBytes(const QByteArray& cmd, int PID, int VID, USBExchangeFailure* failure)
 {
+    if (failure)
+        *failure = USBExchangeFailure::none;
     qCDebug(lcMonitor).noquote() << "run in usbInteraction and cmd = " + QString::fromUtf8(cmd);
     try {
         USBContext context;
@@ -71,19 +73,24 @@ std::optional<QByteArray> usbInteractionBytes(const QByteArray& cmd, int PID, in
         });
     } catch (const USBError& e) {
         qCDebug(lcMonitor).noquote() << "function getIPInfoByUSB throws error:" << e.what();
+        if (failure)
+            *failure = e.is(kIOReturnExclusiveAccess) ? USBExchangeFailure::interfaceBusy : USBExchangeFailure::failed;
         return std::nullopt;
     }
 }
 
-std::optional<QString> usbInteraction(const QString& cmd, int PID, int VID)
+std::optional<QString> usbInteraction(const QString& cmd, int PID, int VID, USBExchangeFailure* failure)
 {
-    const auto bytes = usbInteractionBytes(cmd.toUtf8(), PID, VID);
+    const auto bytes = usbInteractionBytes(cmd.toUtf8(), PID, VID, failure);
     if (!bytes)
         return std::nullopt;
     QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decode(*bytes);
-    if (decode.hasError())
+    if (decode.hasError()) {
+        if (failure)
+            *failure = USBExchangeFailure::failed;
         return std::nullopt;
+    }
     qCDebug(lcMonitor).noquote() << "run in usbInteraction and cmd = " + cmd + " and receivedMessage =  " + text;
     return text;
 }

@@ -19,13 +19,18 @@
 // descriptors cannot be read are skipped.
 QList<Printer> getPrinterByIOUSB(std::span<const OrrinPrinter> catalogue = catalogueInForce());
 
+// Why an exchange brought no reply. interfaceBusy: another program holds the
+// printer's interface (on a desktop, the spooler's backend printing a job).
+enum class USBExchangeFailure { none, interfaceBusy, failed };
+
 // Sends the command's bytes as they are on the printer's bulk OUT pipe and
 // reads one reply of 16 to 600 bytes within 0.3 s. Absent on any failure or
-// when the reply is not UTF-8.
-std::optional<QString> usbInteraction(const QString& cmd, int PID, int VID);
+// when the reply is not UTF-8; `failure`, when given, says why.
+std::optional<QString> usbInteraction(const QString& cmd, int PID, int VID, USBExchangeFailure* failure = nullptr);
 
 // The same with the raw reply bytes, for callers that decode it themselves.
-std::optional<QByteArray> usbInteractionBytes(const QByteArray& cmd, int PID, int VID);
+std::optional<QByteArray> usbInteractionBytes(const QByteArray& cmd, int PID, int VID,
+                                              USBExchangeFailure* failure = nullptr);
 
 // The vendor status request (0xC0/0x04, 512 bytes, 3 s) to the first device
 // with these identifiers: code from bytes 0-1 little-endian, toner from byte

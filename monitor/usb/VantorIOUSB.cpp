@@ -149,6 +149,13 @@ void USBInterface::open()
 {
     if (claimed_)
         return;
+    // On Linux the kernel's printer driver holds the interface from plug-in.
+    // libusb detaches it for the claim and binds it again on release, so
+    // /dev/usb/lp* and the spooler's backend work as before afterwards.
+    // Platforms without detaching simply claim.
+    const int detach = libusb_set_auto_detach_kernel_driver(device_.handle(), 1);
+    if (detach != LIBUSB_SUCCESS && detach != LIBUSB_ERROR_NOT_SUPPORTED)
+        check(detach);
     check(libusb_claim_interface(device_.handle(), interfaceNumber_));
     claimed_ = true;
     if (alternateSetting_ != 0) {

@@ -103,6 +103,7 @@ EmulatedUsbPrinter::EmulatedUsbPrinter(UMockdevTestbed* testbed, std::string sys
     simulator_.setMaxReplyBytes(replyMaxBytes);
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(onIoctl), this);
     g_signal_connect(handler_, "client-connected", G_CALLBACK(onConnected), this);
+    g_signal_connect(handler_, "client-vanished", G_CALLBACK(onVanished), this);
     GError* error = nullptr;
     if (!umockdev_testbed_attach_ioctl(testbed_, devnode_.c_str(), handler_, &error)) {
         std::string message = error->message;
@@ -177,7 +178,19 @@ int EmulatedUsbPrinter::timesOpened() const
 std::set<unsigned> EmulatedUsbPrinter::claimedInterfaces() const
 {
     std::lock_guard lock(mutex_);
-    return claimed_;
+    return claimOwner_ ? std::set<unsigned>{0} : std::set<unsigned>{};
+}
+
+void EmulatedUsbPrinter::setDetachRefused(bool refused)
+{
+    std::lock_guard lock(mutex_);
+    detachRefused_ = refused;
+}
+
+std::string EmulatedUsbPrinter::interfaceDriver() const
+{
+    std::lock_guard lock(mutex_);
+    return claimOwner_ ? "usbfs" : kernelDriverBound_ ? "usblp" : "";
 }
 
 int EmulatedUsbPrinter::discardedTransfers() const
@@ -197,6 +210,15 @@ void EmulatedUsbPrinter::onConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, v
     auto* printer = static_cast<EmulatedUsbPrinter*>(self);
     std::lock_guard lock(printer->mutex_);
     ++printer->opened_;
+}
+
+// Closing the node gives up its claim, as usbfs does; the kernel driver stays unbound.
+void EmulatedUsbPrinter::onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self)
+{
+    auto* printer = static_cast<EmulatedUsbPrinter*>(self);
+    std::lock_guard lock(printer->mutex_);
+    if (printer->claimOwner_ == client)
+        printer->claimOwner_ = nullptr;
 }
 
 void EmulatedUsbPrinter::releaseUrbs()
@@ -229,23 +251,11 @@ void EmulatedUsbPrinter::handle(UMockdevIoctlClient* client)
         g_object_unref(data);
         return;
     }
-    case USBDEVFS_CLAIMINTERFACE:
-    case USBDEVFS_RELEASEINTERFACE: {
-        UMockdevIoctlData* data = resolve(arg, 0, sizeof(unsigned));
-        unsigned number = 0;
-        std::memcpy(&number, data->data, sizeof number);
-        g_object_unref(data);
-        if (number != 0) {
-            umockdev_ioctl_client_complete(client, -1, ENOENT);
-            return;
-        }
-        if (request == USBDEVFS_CLAIMINTERFACE)
-            claimed_.insert(number);
-        else
-            claimed_.erase(number);
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return;
-    }
+    case USBDEVFS_CLAIMINTERFACE: claim(client, arg, false); return;
+    case USBDEVFS_RELEASEINTERFACE: claim(client, arg, true); return;
+    case USBDEVFS_DISCONNECT_CLAIM: disconnectClaim(client, arg); return;
+    case USBDEVFS_IOCTL: driverIoctl(client, arg); return;
+    case USBDEVFS_GETDRIVER: getDriver(client, arg); return;
     case USBDEVFS_SUBMITURB: submit(client, arg); return;
     case USBDEVFS_REAPURB:
     case USBDEVFS_REAPURBNDELAY: reap(client, arg); return;
@@ -253,6 +263,109 @@ void EmulatedUsbPrinter::handle(UMockdevIoctlClient* client)
     default:
         umockdev_ioctl_client_complete(client, -1, ENOTTY);
     }
+}
+
+int EmulatedUsbPrinter::claimFor(UMockdevIoctlClient* client)
+{
+    if (claimOwner_ == client)
+        return 0;
+    if (claimOwner_ || kernelDriverBound_)
+        return EBUSY;
+    claimOwner_ = client;
+    return 0;
+}
+
+// Interface numbers arrive as an unsigned int; the printer has interface 0 only.
+void EmulatedUsbPrinter::claim(UMockdevIoctlClient* client, UMockdevIoctlData* arg, bool release)
+{
+    UMockdevIoctlData* data = resolve(arg, 0, sizeof(unsigned));
+    unsigned number = 0;
+    std::memcpy(&number, data->data, sizeof number);
+    g_object_unref(data);
+    int error = 0;
+    if (number != 0)
+        error = ENOENT;
+    else if (!release)
+        error = claimFor(client);
+    else if (claimOwner_ != client)
+        error = EINVAL;
+    else
+        claimOwner_ = nullptr;
+    umockdev_ioctl_client_complete(client, error ? -1 : 0, error);
+}
+
+// Detaches whatever driver holds the interface and claims it, unless the
+// flags spare that driver (libusb spares "usbfs": another program's claim).
+void EmulatedUsbPrinter::disconnectClaim(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
+{
+    UMockdevIoctlData* data = resolve(arg, 0, sizeof(usbdevfs_disconnect_claim));
+    usbdevfs_disconnect_claim request{};
+    std::memcpy(&request, data->data, sizeof request);
+    g_object_unref(data);
+    request.driver[USBDEVFS_MAXDRIVERNAME] = '\0';
+    int error = 0;
+    const char* driver = claimOwner_ ? "usbfs" : kernelDriverBound_ ? "usblp" : nullptr;
+    const bool named = driver && std::strcmp(driver, request.driver) == 0;
+    if (request.interface != 0)
+        error = ENOENT;
+    else if (driver && (((request.flags & USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER) && !named) ||
+                        ((request.flags & USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER) && named)))
+        error = EBUSY;
+    else if (kernelDriverBound_ && detachRefused_)
+        error = EACCES;
+    else if (claimOwner_ && claimOwner_ != client)
+        error = EBUSY;
+    if (!error) {
+        kernelDriverBound_ = false;
+        claimOwner_ = client;
+    }
+    umockdev_ioctl_client_complete(client, error ? -1 : 0, error);
+}
+
+// The driver requests passed through USBDEVFS_IOCTL: detach and reattach.
+void EmulatedUsbPrinter::driverIoctl(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
+{
+    UMockdevIoctlData* data = resolve(arg, 0, sizeof(usbdevfs_ioctl));
+    usbdevfs_ioctl request{};
+    std::memcpy(&request, data->data, sizeof request);
+    g_object_unref(data);
+    int result = 0;
+    int error = 0;
+    if (request.ifno != 0) {
+        error = EINVAL;
+    } else if (unsigned(request.ioctl_code) == USBDEVFS_DISCONNECT) {
+        if (!kernelDriverBound_)
+            error = ENODATA;
+        else if (detachRefused_)
+            error = EACCES;
+        else
+            kernelDriverBound_ = false;
+    } else if (unsigned(request.ioctl_code) == USBDEVFS_CONNECT) {
+        // The kernel probes its drivers again; the printer driver takes a free interface.
+        if (kernelDriverBound_ || claimOwner_) {
+            error = EBUSY;
+        } else {
+            kernelDriverBound_ = true;
+            result = 1;
+        }
+    } else {
+        error = ENOTTY;
+    }
+    umockdev_ioctl_client_complete(client, error ? -1 : result, error);
+}
+
+void EmulatedUsbPrinter::getDriver(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
+{
+    UMockdevIoctlData* data = resolve(arg, 0, sizeof(usbdevfs_getdriver));
+    auto* request = reinterpret_cast<usbdevfs_getdriver*>(data->data);
+    const char* driver = claimOwner_ ? "usbfs" : kernelDriverBound_ ? "usblp" : nullptr;
+    if (request->interface != 0 || !driver) {
+        umockdev_ioctl_client_complete(client, -1, ENODATA);
+    } else {
+        std::snprintf(request->driver, sizeof request->driver, "%s", driver);
+        umockdev_ioctl_client_complete(client, 0, 0);
+    }
+    g_object_unref(data);
 }
 
 void EmulatedUsbPrinter::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
@@ -267,6 +380,15 @@ void EmulatedUsbPrinter::submit(UMockdevIoctlClient* client, UMockdevIoctlData* 
     const bool in = urb->endpoint & 0x80;
     bool completeNow = true;
 
+    if (urb->type == USBDEVFS_URB_TYPE_BULK) {
+        // usbfs claims the interface for a transfer on its endpoints; that fails while another holds it.
+        if (const int error = claimFor(client)) {
+            g_object_unref(bufferData);
+            g_object_unref(urbData);
+            umockdev_ioctl_client_complete(client, -1, error);
+            return;
+        }
+    }
     if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
         const std::uint8_t* b = bufferData->data;
         const Setup setup{b[0], b[1], std::uint16_t(b[2] | b[3] << 8), std::uint16_t(b[4] | b[5] << 8),

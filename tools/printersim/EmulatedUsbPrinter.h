@@ -76,6 +76,13 @@ public:
     void setReplyDelay(std::chrono::milliseconds delay);
     // Every ioctl fails with ENODEV, as on a device that has gone away.
     void setGone(bool gone);
+    // The kernel refuses to detach its driver (a sandbox, dropped privileges).
+    void setDetachRefused(bool refused);
+
+    // Who holds the printer interface, as usbfs's "get driver" names it:
+    // "usblp" (the kernel's printer driver, bound at plug-in), "usbfs" (a
+    // program's claim) or "" (nobody).
+    std::string interfaceDriver() const;
 
     std::vector<std::string> commands() const;
     std::vector<Setup> controlRequests() const;
@@ -99,11 +106,18 @@ private:
 
     static int onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self);
     static void onConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self);
+    static void onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self);
 
     void handle(UMockdevIoctlClient* client);
     void submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
     void reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
     void discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
+    void claim(UMockdevIoctlClient* client, UMockdevIoctlData* arg, bool release);
+    void disconnectClaim(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
+    void driverIoctl(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
+    void getDriver(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
+    // 0 or the errno of claiming the interface for this handle.
+    int claimFor(UMockdevIoctlClient* client);
     void completeControl(Urb& u);
     bool fillBulkIn(Urb& u);
     void releaseUrbs();
@@ -128,7 +142,10 @@ private:
     std::vector<std::string> commands_;
     std::vector<Setup> setups_;
     int opened_ = 0;
-    std::set<unsigned> claimed_;
+    // The one interface's state: a kernel driver bound, or a handle's claim.
+    bool kernelDriverBound_ = true;
+    UMockdevIoctlClient* claimOwner_ = nullptr;  // not owned
+    bool detachRefused_ = false;
     int discarded_ = 0;
 };
 
