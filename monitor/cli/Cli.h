@@ -35,6 +35,8 @@ struct Context {
     std::unique_ptr<PrinterModel> model_;
     // --usb: USB printers only; nothing is sent onto the networks.
     bool usbOnly = false;
+    // A printer named by its address is asked there; no broadcast goes out.
+    bool noNetworkDiscovery = false;
 };
 
 struct Command {

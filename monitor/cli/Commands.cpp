@@ -1,7 +1,9 @@
 #include "Cli.h"
 
 #include "PrinterModel.h"
+#include "NetTransport.h"
 #include "SystemTransport.h"
+#include "WifiCommands.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -44,8 +46,28 @@ StatusInfo awaitReading(PrinterModel& model)
     return model.statusInfo();
 }
 
+// A printer named by its address, asked there directly: its discovery
+// answer may have been lost while it still answers for its status.
+std::optional<Printer> atAddress(Context& ctx, const QString& address)
+{
+    ctx.noNetworkDiscovery = true;
+    ctx.discover();  // the model's own first run; USB only now
+    const auto found = ctx.transport().net().printersAt(address.toStdString());
+    if (!found) {
+        // Nothing answered; the status query says so in the window's words.
+        return Printer(QString(), address, QStringLiteral("Net"), address, 0, 14286, 0, 0, false, QString());
+    }
+    if (found->isEmpty()) {
+        ctx.err << address << " answers, but is not a supported printer\n";
+        return std::nullopt;
+    }
+    return found->first();
+}
+
 std::optional<Printer> pick(Context& ctx, const QStringList& args, bool required)
 {
+    if (!args.isEmpty() && !ctx.usbOnly && vexo::config::isIPv4Address(args.first()))
+        return atAddress(ctx, args.first());
     const QList<Printer> list = ctx.discover();
     if (list.isEmpty()) {
         ctx.err << "no printer found\n";

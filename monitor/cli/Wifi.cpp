@@ -154,36 +154,61 @@ void printHotSpots(QTextStream& out, const QList<HotSpot>& list)
             << "  signal " << h.signalDB << '\n';
 }
 
+// Only what was read is printed; each part that failed is named on standard
+// error instead, and the exit status says so.
 int show(Context& ctx, NetworkModel& m, bool scanOnly)
 {
-    bool fault = false;
+    QStringList failures;
+    const auto read = [&](void (NetworkModel::*operation)(AlertCallback), const char* what) {
+        const AlertTriple t = await(m, operation);
+        if (!failed(t))
+            return true;
+        failures << QLatin1String(what) + QStringLiteral(": ") + t.text;
+        return false;
+    };
+    bool apRead = false;
+    bool stationRead = false;
     if (!scanOnly) {
-        fault |= report(ctx, await(m, &NetworkModel::getAPInfo));
-        fault |= report(ctx, await(m, &NetworkModel::getClientModeInfo));
+        apRead = read(&NetworkModel::getAPInfo, "access point");
+        stationRead = read(&NetworkModel::getClientModeInfo, "station");
     }
-    fault |= report(ctx, await(m, &NetworkModel::getHotSpotList));
+    bool scanned = read(&NetworkModel::getHotSpotList, "network scan");
+    const ScanResult scan = m.lastScanResult();
+    if (scanned && scan != ScanResult::networks && scan != ScanResult::noAccessPoint) {
+        failures << QStringLiteral("network scan: no readable answer from the printer");
+        scanned = false;
+    }
+    for (const QString& f : failures)
+        ctx.err << f << '\n';
+
     if (ctx.json) {
-        QJsonObject o{{"hotSpotList", hotSpotArray(m.hotSpotList())}};
+        QJsonObject o{{"hotSpotList", scanned ? QJsonValue(hotSpotArray(m.hotSpotList())) : QJsonValue()}};
         if (!scanOnly) {
-            o.insert("apSetting", apObject(m.apSetting()));
-            o.insert("clietModeSetting", stationObject(m.clietModeSetting()));
+            o.insert("apSetting", apRead ? QJsonValue(apObject(m.apSetting())) : QJsonValue());
+            o.insert("clietModeSetting", stationRead ? QJsonValue(stationObject(m.clietModeSetting())) : QJsonValue());
         }
+        if (!failures.isEmpty())
+            o.insert("errors", QJsonArray::fromStringList(failures));
         ctx.out << QJsonDocument(o).toJson(QJsonDocument::Compact) << '\n';
-        return fault ? 1 : 0;
+        return failures.isEmpty() ? 0 : 1;
     }
-    if (!scanOnly) {
+    if (apRead) {
         const APSetting& ap = m.apSetting();
         ctx.out << "access point\n  name:     " << ap.APName << "\n  security: "
                 << (ap.encryptMode ? "WAP2PSK_AES" : "open") << "\n  password: " << ap.APPassword
                 << "\n  address:  " << ap.ip << " mask " << ap.mask << " gateway " << ap.gateway << '\n';
+    }
+    if (stationRead) {
         const ClietModeSetting& sta = m.clietModeSetting();
         ctx.out << "station\n  network:  " << sta.WifiName << "\n  password: " << sta.WifiPassword
                 << "\n  address:  " << (sta.ipSetType == u"D" ? QStringLiteral("DHCP") : sta.ipSetType) << ' '
                 << sta.ip << " mask " << sta.mask << " gateway " << sta.gateway << '\n';
     }
-    ctx.out << "networks\n";
-    printHotSpots(ctx.out, m.hotSpotList());
-    return fault ? 1 : 0;
+    if (scanned) {
+        ctx.out << "networks\n";
+        printHotSpots(ctx.out, m.hotSpotList());
+    }
+    return failures.isEmpty() ? 0 : 1;
 }
 
 int setAP(Context& ctx, NetworkModel& m, const Options& o)

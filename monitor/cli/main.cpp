@@ -16,13 +16,12 @@ namespace vexo::cli {
 SystemTransport& Context::transport()
 {
     if (!transport_) {
-        std::shared_ptr<vexo::net::NetTransport> net;
-        if (usbOnly) {
-            vexo::net::NetTransportOptions none;
-            none.interfaces = [] { return std::vector<vexo::net::InterfaceAddress>{}; };
-            none.wakeUpPort = 0;
-            net = std::make_shared<vexo::net::NetTransport>(none);
-        }
+        vexo::net::NetTransportOptions options;
+        if (usbOnly || noNetworkDiscovery)
+            options.interfaces = [] { return std::vector<vexo::net::InterfaceAddress>{}; };
+        if (usbOnly)
+            options.wakeUpPort = 0;
+        auto net = std::make_shared<vexo::net::NetTransport>(options);
         transport_ = std::make_shared<SystemTransport>(net);
     }
     return *transport_;

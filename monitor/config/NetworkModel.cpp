@@ -167,6 +167,7 @@ void NetworkModel::setClientModeInfo(AlertCallback done)
 void NetworkModel::getHotSpotList(AlertCallback done)
 {
     hotSpotList_.clear();
+    lastScan_ = ScanResult::unreadable;
     askForHotSpots(++scanRun_, 1, std::move(done));
 }
 
@@ -179,6 +180,7 @@ void NetworkModel::askForHotSpots(quint64 scan, int attempt, AlertCallback done)
             return;
         }
         const ScanOutcome out = readScanReply(reply);
+        lastScan_ = out.result;
         if (out.result == ScanResult::notReady) {
             if (attempt >= options_.scanTries) {
                 qCDebug(lcMonitor) << "scan still not ready after" << attempt << "tries";

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommandCarrier.h"
+#include "WifiCommands.h"
 #include "WifiSettings.h"
 
 #include <QList>
@@ -55,6 +56,8 @@ public:
     const ClietModeSetting& clietModeSetting() const { return clietModeSetting_; }
     void setClietModeSetting(const ClietModeSetting& setting) { clietModeSetting_ = setting; }
     const QList<HotSpot>& hotSpotList() const { return hotSpotList_; }
+    // How the last scan ended: an empty list is no data unless it says networks.
+    vexo::config::ScanResult lastScanResult() const { return lastScan_; }
 
     bool showAlter() const { return showAlter_; }
     void setShowAlter(bool show) { showAlter_ = show; }
@@ -100,6 +103,7 @@ private:
     APSetting apSetting_{QString(), 1, QString(), QString(), QString(), QString()};
     ClietModeSetting clietModeSetting_;
     QList<HotSpot> hotSpotList_;
+    vexo::config::ScanResult lastScan_ = vexo::config::ScanResult::unreadable;
     bool showAlter_ = false;
     QString alterTitle_;
     QString alterInfo_;

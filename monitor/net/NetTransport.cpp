@@ -68,7 +68,7 @@ NetTransport::~NetTransport()
 
 QList<Printer> NetTransport::getPrinterBySNMP()
 {
-    DiscoveryText text(options_.discoveryTextSize);
+    DiscoveryText text(options_.discoveryLimit);
     const auto addresses = options_.interfaces ? options_.interfaces() : std::vector<InterfaceAddress>{};
     const DiscoveryStats stats = autoDetectSNMPPrinters(text, probeTargets(addresses), options_.discovery);
     qCDebug(lcMonitor).noquote() << QString::fromStdString(text.text());
@@ -91,6 +91,21 @@ StatusReading NetTransport::getSNMPStatus(const Printer& printer)
     const std::string toner = getPrinterStatusBySNMP(ip, kTonerOid, kTonerTextSize, options_.query);
     qCDebug(lcMonitor).noquote() << "toner oid ret =" << QString::fromStdString(toner);
     return readingFromTexts(status, toner);
+}
+
+std::optional<QList<Printer>> NetTransport::printersAt(const std::string& ip)
+{
+    // Only a quick look: the status query that follows has the full time-out.
+    SnmpQueryOptions quick = options_.query;
+    if (quick.timeoutUs < 0)
+        quick.timeoutUs = 1'000'000;
+    if (quick.retries < 0)
+        quick.retries = 1;
+    const std::string oid = getPrinterStatusBySNMP(ip, kSysObjectIDOid, kOidTextSize, quick);
+    if (oid.empty() || oid == "error")
+        return std::nullopt;
+    return printersFromDiscoveryText(ip + "," + oid + "|",
+                                     options_.catalogue.empty() ? catalogueInForce() : options_.catalogue);
 }
 
 void NetTransport::createWakeUpServer(PrinterModel& model)

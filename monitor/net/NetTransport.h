@@ -16,7 +16,7 @@ namespace vexo::net {
 
 struct NetTransportOptions {
     DiscoveryOptions discovery;
-    size_t discoveryTextSize = kDiscoveryTextSize;
+    size_t discoveryLimit = kMaxDiscoveredPrinters;  // entries in the discovery text
     SnmpQueryOptions query;
     int wakeUpPort = kWakeUpPort;
     // Where discovery looks; the machine's own addresses unless replaced.
@@ -41,6 +41,10 @@ public:
     QList<Printer> getPrinterBySNMP() override;
     StatusReading getSNMPStatus(const Printer& printer) override;
     void createWakeUpServer(PrinterModel& model) override;
+
+    // The catalogue printers at one address, asked there directly instead of
+    // by broadcast; absent when nothing answers.
+    std::optional<QList<Printer>> printersAt(const std::string& ip);
 
     // One command over the printer's command port; absent when it does not answer.
     std::optional<std::string> sendCommand(const Printer& printer, std::string_view command);

@@ -53,16 +53,82 @@ int mc_network_discovery_cb(int operation, netsnmp_session*, int, netsnmp_pdu* p
     return 0;
 }
 
+// Opens a session to one broadcast address and sends the discovery GET;
+// null when either fails.
+netsnmp_session* sendProbe(const std::string& broadcast, DiscoveryContext& context)
+{
+    netsnmp_session session;
+    snmp_sess_init(&session);
+    session.version = SNMP_VERSION_2c;
+    session.community = reinterpret_cast<u_char*>(const_cast<char*>(kCommunity.data()));
+    session.community_len = kCommunity.size();
+    session.peername = const_cast<char*>(broadcast.c_str());
+    session.flags |= SNMP_FLAGS_UDP_BROADCAST;
+    session.callback = mc_network_discovery_cb;
+    session.callback_magic = &context;
+    qCDebug(lcMonitor, "brocast sub net ip = %s", broadcast.c_str());
+
+    netsnmp_session* open = snmp_open(&session);
+    if (!open) {
+        snmp_sess_perror("ack", &session);
+        return nullptr;
+    }
+    netsnmp_pdu* pdu = snmp_pdu_create(SNMP_MSG_GET);
+    for (const char* text : kRequested) {
+        oid name[MAX_OID_LEN];
+        size_t nameLen = MAX_OID_LEN;
+        if (read_objid(text, name, &nameLen))
+            snmp_add_null_var(pdu, name, nameLen);
+    }
+    if (snmp_send(open, pdu) == 0) {
+        qCDebug(lcMonitor) << " send snmp request error ++++++++++++++++++++++++++++++++++++++++++";
+        snmp_free_pdu(pdu);
+        snmp_close(open);
+        return nullptr;
+    }
+    return open;
+}
+
+// Reads answers for every open session until the quiet waits have passed;
+// the number of quiet waits.
+int collectReplies(const DiscoveryOptions& options)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kCollectionLimit;
+    int quiet = 0;
+    while (quiet < options.quietWaits && std::chrono::steady_clock::now() < deadline) {
+        qCDebug(lcMonitor, "    loop=%d", quiet);
+        int count = 0;
+        int block = 0;
+        fd_set set;
+        FD_ZERO(&set);
+        timeval wait{options.quietWaitUs / 1'000'000, options.quietWaitUs % 1'000'000};
+        snmp_select_info(&count, &set, &wait, &block);
+        const int ready = ::select(count, &set, nullptr, nullptr, &wait);
+        if (ready > 0) {
+            qCDebug(lcMonitor) << "snmp has data to read =========";
+            snmp_read(&set);
+        } else if (ready == 0) {
+            snmp_timeout();
+            ++quiet;
+        } else {
+            // A failing wait counts as quiet, so collection always ends.
+            qCDebug(lcMonitor, "select failed: %s", std::strerror(errno));
+            ++quiet;
+        }
+    }
+    return quiet;
+}
+
 }  // namespace
 
 bool DiscoveryText::append(std::string_view ip, std::string_view oid)
 {
-    const size_t entry = ip.size() + 1 + oid.size() + 1;
-    if (dropped_ > 0 || text_.size() + entry + 1 > capacity_) {
+    if (entries_ >= maxEntries_) {
         ++dropped_;
         return false;
     }
     text_.append(ip).append(",").append(oid).append("|");
+    ++entries_;
     return true;
 }
 
@@ -135,12 +201,14 @@ int mc_network_discovery_handle(snmp_pdu* pdu, DiscoveryContext* magic)
 
     if (magic->detect.empty())
         qCDebug(lcMonitor) << "magic->detect is null";
-    for (const DiscoveredHost& h : magic->detect) {
-        if (h.ip_addr == ip) {
-            ++magic->duplicates;
-            qCDebug(lcMonitor, "ip %s  is already handled!", ip);
-            return 0;
-        }
+    if (magic->seen.contains(ip)) {
+        ++magic->duplicates;
+        qCDebug(lcMonitor, "ip %s  is already handled!", ip);
+        return 0;
+    }
+    if (magic->detect.size() >= kMaxDiscoveredPrinters) {
+        ++magic->overflow;
+        return 0;
     }
 
     oid name[MAX_OID_LEN];
@@ -157,97 +225,50 @@ int mc_network_discovery_handle(snmp_pdu* pdu, DiscoveryContext* magic)
     }
     qCDebug(lcMonitor, "device is : %s ", rendered.c_str());
     magic->detect.push_back({ip, rendered});
+    magic->seen.insert(ip);
     return 1;
-}
-
-int detectOneSubNet(DiscoveryText& out, const std::vector<std::string>& broadcasts, DiscoveryContext& context,
-                    const DiscoveryOptions& options)
-{
-    std::lock_guard lock(snmpLock());
-    initSnmp("snmpapp");
-
-    std::vector<netsnmp_session*> sessions;
-    for (const std::string& broadcast : broadcasts) {
-        netsnmp_session session;
-        snmp_sess_init(&session);
-        session.version = SNMP_VERSION_2c;
-        session.community = reinterpret_cast<u_char*>(const_cast<char*>(kCommunity.data()));
-        session.community_len = kCommunity.size();
-        session.peername = const_cast<char*>(broadcast.c_str());
-        session.flags |= SNMP_FLAGS_UDP_BROADCAST;
-        session.callback = mc_network_discovery_cb;
-        session.callback_magic = &context;
-        qCDebug(lcMonitor, "brocast sub net ip = %s", broadcast.c_str());
-
-        netsnmp_session* open = snmp_open(&session);
-        if (!open) {
-            snmp_sess_perror("ack", &session);
-            continue;
-        }
-        netsnmp_pdu* pdu = snmp_pdu_create(SNMP_MSG_GET);
-        for (const char* text : kRequested) {
-            oid name[MAX_OID_LEN];
-            size_t nameLen = MAX_OID_LEN;
-            if (read_objid(text, name, &nameLen))
-                snmp_add_null_var(pdu, name, nameLen);
-        }
-        if (snmp_send(open, pdu) == 0) {
-            qCDebug(lcMonitor) << " send snmp request error ++++++++++++++++++++++++++++++++++++++++++";
-            snmp_free_pdu(pdu);
-            snmp_close(open);
-            continue;
-        }
-        sessions.push_back(open);
-    }
-    if (sessions.empty())
-        return -1;
-
-    const auto deadline = std::chrono::steady_clock::now() + kCollectionLimit;
-    int quiet = 0;
-    while (quiet < options.quietWaits && std::chrono::steady_clock::now() < deadline) {
-        qCDebug(lcMonitor, "    loop=%d", quiet);
-        int count = 0;
-        int block = 0;
-        fd_set set;
-        FD_ZERO(&set);
-        timeval wait{options.quietWaitUs / 1'000'000, options.quietWaitUs % 1'000'000};
-        snmp_select_info(&count, &set, &wait, &block);
-        const int ready = ::select(count, &set, nullptr, nullptr, &wait);
-        if (ready > 0) {
-            qCDebug(lcMonitor) << "snmp has data to read =========";
-            snmp_read(&set);
-        } else if (ready == 0) {
-            snmp_timeout();
-            ++quiet;
-        } else {
-            // A failing wait counts as quiet, so collection always ends.
-            qCDebug(lcMonitor, "select failed: %s", std::strerror(errno));
-            ++quiet;
-        }
-    }
-
-    for (const DiscoveredHost& h : context.detect)
-        out.append(h.ip_addr, h.oid);
-    // Closing reports the pending request to the callback once more; the
-    // context is still alive for it.
-    for (netsnmp_session* s : sessions)
-        snmp_close(s);
-    return 0;
 }
 
 DiscoveryStats autoDetectSNMPPrinters(DiscoveryText& out, const std::vector<ProbeTarget>& targets,
                                       const DiscoveryOptions& options)
 {
     DiscoveryStats stats;
-    for (const ProbeTarget& t : targets) {
-        DiscoveryContext context;
-        if (detectOneSubNet(out, t.broadcasts, context, options) == 0)
-            ++stats.networks;
-        stats.replies += context.replies;
-        stats.duplicates += context.duplicates;
+    std::vector<DiscoveryContext> contexts(targets.size());
+    std::vector<netsnmp_session*> sessions;
+    {
+        std::lock_guard lock(snmpLock());
+        initSnmp("snmpapp");
+        // Every network's request goes out first, so all of them share one
+        // set of quiet waits instead of paying three each.
+        for (size_t i = 0; i < targets.size(); ++i) {
+            bool sent = false;
+            for (const std::string& broadcast : targets[i].broadcasts) {
+                if (netsnmp_session* s = sendProbe(broadcast, contexts[i])) {
+                    sessions.push_back(s);
+                    sent = true;
+                }
+            }
+            stats.networks += sent;
+        }
+        if (!sessions.empty())
+            stats.quietWaits = collectReplies(options);
+        // Closing reports the pending requests to the callback once more;
+        // the contexts are still alive for it.
+        for (netsnmp_session* s : sessions)
+            snmp_close(s);
     }
-    if (out.dropped() > 0)
-        qCWarning(lcMonitor, "discovery text full: %zu answers left out", out.dropped());
+
+    size_t overflow = 0;
+    for (const DiscoveryContext& c : contexts) {
+        for (const DiscoveredHost& h : c.detect)
+            out.append(h.ip_addr, h.oid);
+        stats.replies += c.replies;
+        stats.duplicates += c.duplicates;
+        overflow += size_t(c.overflow);
+    }
+    if (out.dropped() + overflow > 0)
+        qCWarning(lcMonitor, "discovery: more than %zu hosts answered; %zu left out", kMaxDiscoveredPrinters,
+                  out.dropped() + overflow);
     return stats;
 }
 

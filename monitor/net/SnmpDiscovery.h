@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 struct snmp_pdu;
@@ -10,23 +11,24 @@ struct snmp_pdu;
 namespace vexo::net {
 
 inline constexpr std::string_view kCommunity = "ramble";
-inline constexpr size_t kDiscoveryTextSize = 3000;
+// Far above any real network; a flood of forged answers stops here.
+inline constexpr size_t kMaxDiscoveredPrinters = 4096;
 
-// The joined answers of one discovery: "<ip>,<oid>|" per host. Never grows
-// past its capacity (terminator included): an entry that does not fit whole
-// is dropped, and so is every later one.
+// The joined answers of one discovery: "<ip>,<oid>|" per host. Grows with
+// the answers up to maxEntries entries; later ones are counted, not kept.
 class DiscoveryText {
 public:
-    explicit DiscoveryText(size_t capacity = kDiscoveryTextSize) : capacity_(capacity) {}
+    explicit DiscoveryText(size_t maxEntries = kMaxDiscoveredPrinters) : maxEntries_(maxEntries) {}
 
     bool append(std::string_view ip, std::string_view oid);
     const std::string& text() const { return text_; }
-    size_t capacity() const { return capacity_; }
+    size_t entries() const { return entries_; }
     size_t dropped() const { return dropped_; }
 
 private:
-    size_t capacity_;
+    size_t maxEntries_;
     std::string text_;
+    size_t entries_ = 0;
     size_t dropped_ = 0;
 };
 
@@ -60,8 +62,10 @@ struct DiscoveredHost {
 struct DiscoveryContext {
     int count = 0;
     std::vector<DiscoveredHost> detect;
+    std::unordered_set<std::string> seen;  // the addresses in detect
     int replies = 0;     // every reply delivered, repeats included
     int duplicates = 0;  // replies from a host already recorded
+    int overflow = 0;    // new hosts past kMaxDiscoveredPrinters
 };
 
 struct DiscoveryOptions {
@@ -70,18 +74,18 @@ struct DiscoveryOptions {
 };
 
 struct DiscoveryStats {
-    int networks = 0;
+    int networks = 0;    // networks whose request went out
     int replies = 0;
     int duplicates = 0;
+    int quietWaits = 0;  // for all networks together
 };
 
-// Probes every target in turn and appends its answers to out.
+// Probes every target in one pass: one GET to each broadcast address of
+// every network, then the answers of all of them collected together until
+// the quiet waits have passed. Each network's hosts are appended to out in
+// the order of their first answer, networks in the order of targets.
 DiscoveryStats autoDetectSNMPPrinters(DiscoveryText& out, const std::vector<ProbeTarget>& targets,
                                       const DiscoveryOptions& options = {});
-// Probes one network: one GET to each broadcast address, answers collected
-// together until the quiet waits have passed. 0, or -1 when nothing could be sent.
-int detectOneSubNet(DiscoveryText& out, const std::vector<std::string>& broadcasts, DiscoveryContext& context,
-                    const DiscoveryOptions& options = {});
 // 1 when the reply came from a host not yet recorded for this network.
 int mc_network_discovery_handle(snmp_pdu* pdu, DiscoveryContext* magic);
 

@@ -15,16 +15,27 @@ namespace vexo::net {
 
 namespace {
 
+// Digits only, at most nine: status codes have up to four, and anything far
+// longer is not one.
 std::optional<std::int64_t> decimal(std::string_view s)
 {
-    // Status codes have up to four digits; anything far longer is not one.
-    if (s.empty() || s.size() > 9)
+    if (s.empty() || s.size() > 9 || s.front() == '-' || s.front() == '+')
         return std::nullopt;
     std::int64_t value = 0;
     auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-    if (ec != std::errc() || end != s.data() + s.size() || s.front() == '-' || s.front() == '+')
+    if (ec != std::errc() || end != s.data() + s.size())
         return std::nullopt;
     return value;
+}
+
+// A status code may be negative; it is decoded like any other.
+std::optional<std::int64_t> signedDecimal(std::string_view s)
+{
+    const bool negative = !s.empty() && s.front() == '-';
+    const auto value = decimal(negative ? s.substr(1) : s);
+    if (!value)
+        return std::nullopt;
+    return negative ? -*value : *value;
 }
 
 }  // namespace
@@ -104,7 +115,7 @@ std::optional<std::int64_t> parseStatusCode(std::string_view text)
     const size_t comma = text.find(',');
     if (quote == std::string_view::npos || comma == std::string_view::npos || comma < quote)
         return std::nullopt;
-    return decimal(text.substr(quote + 1, comma - quote - 1));
+    return signedDecimal(text.substr(quote + 1, comma - quote - 1));
 }
 
 std::int64_t parseToner(std::string_view text)

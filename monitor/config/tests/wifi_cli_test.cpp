@@ -93,13 +93,29 @@ TEST_F(WifiCliTest, ShowsChangesAndRefusesWithThePanelsTexts)
     r = cli({"wifi", "join", "127.0.0.1", "Nowhere"});
     EXPECT_EQ(r.rc, 1);
 
+}
+
+TEST_F(WifiCliTest, FailedReadsAreNamedNeverPrintedAsData)
+{
     ctl({"busy", "1"});
-    r = cli({"wifi", "scan", "127.0.0.1"});
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_TRUE(r.out.contains("(no networks)"));
-    r = cli({"wifi", "show", "127.0.0.1"});
+    Outcome r = cli({"wifi", "show", "127.0.0.1"});
     EXPECT_EQ(r.rc, 1);
-    EXPECT_TRUE(r.err.contains(QString::fromUtf8("错误: 设备忙,打印中"))) << r.err.toStdString();
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8("access point: 设备忙,打印中"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8("station: 设备忙,打印中"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("network scan:")) << r.err.toStdString();
+    r = cli({"--json", "wifi", "show", "127.0.0.1"});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_TRUE(r.out.contains(R"("apSetting":null)")) << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains("WAP2PSK_AES")) << r.out.toStdString();
+
+    // A printer that takes the connection and never answers is no empty scan.
+    ctl({"busy", "0"});
+    ctl({"silent", "1"});
+    r = cli({"wifi", "scan", "127.0.0.1"});
+    EXPECT_NE(r.rc, 0);
+    EXPECT_FALSE(r.out.contains("(no networks)")) << r.out.toStdString();
+    EXPECT_TRUE(r.err.contains("network scan:")) << r.err.toStdString();
 }
 
 }  // namespace

@@ -157,7 +157,31 @@ TEST_F(NetBedTest, WideNetworkIsProbedAtItsOwnBroadcastToo)
         << net.lastDiscovery().text;
 }
 
-TEST_F(NetBedTest, FullDiscoveryTextKeepsWholeEntries)
+TEST_F(NetBedTest, SeveralNetworksAreProbedInOnePass)
+{
+    NetBed& b = bed({"a=10.77.0.1/24", "b=10.78.0.1/24", "c=10.79.0.1/24"}, {
+                                                                                {"c", "10.79.0.31/24"},
+                                                                                {"a", "10.77.0.11/24"},
+                                                                                {"b", "10.78.0.21/24"},
+                                                                                {"a", "10.77.0.12/24"},
+                                                                                {"b", "10.78.0.22/24"},
+                                                                            });
+    ASSERT_TRUE(b.ok());
+    NetTransport net;
+    const std::vector<std::string> got = ips(net.getPrinterBySNMP());
+    const DiscoveryReport report = net.lastDiscovery();
+    // Networks in the order of the interface list, whatever order the
+    // answers came in; one set of quiet waits for all three.
+    ASSERT_EQ(got.size(), 5u) << report.text;
+    std::vector<std::string> networks;
+    for (const std::string& ip : got)
+        networks.push_back(ip.substr(0, ip.rfind('.')));
+    EXPECT_EQ(networks, (std::vector<std::string>{"10.77.0", "10.77.0", "10.78.0", "10.78.0", "10.79.0"}));
+    EXPECT_EQ(report.stats.networks, 3);
+    EXPECT_EQ(report.stats.quietWaits, 3);
+}
+
+TEST_F(NetBedTest, DiscoveryBeyondItsLimitKeepsWholeEntries)
 {
     std::vector<NetBed::Printer> printers;
     for (int i = 11; i <= 18; ++i)
@@ -165,14 +189,12 @@ TEST_F(NetBedTest, FullDiscoveryTextKeepsWholeEntries)
     NetBed& b = bed({"a=10.77.0.1/24"}, printers);
     ASSERT_TRUE(b.ok());
 
-    // Room for three entries of "10.77.0.1x,iso.3.6.1.4.1.59317.2.1.1.31|".
     NetTransportOptions o;
-    o.discoveryTextSize = 130;
+    o.discoveryLimit = 3;
     NetTransport net(o);
     const QList<Printer> found = net.getPrinterBySNMP();
     const DiscoveryReport report = net.lastDiscovery();
     EXPECT_EQ(found.size(), 3);
-    EXPECT_LT(report.text.size(), 130u);
     EXPECT_EQ(report.text.back(), '|');
     EXPECT_EQ(report.dropped, 5u);
     EXPECT_EQ(parseDiscoveryText(report.text).size(), 3u);
@@ -348,7 +370,9 @@ TEST_F(NetBedTest, CommandPortAgainstTheSimulator)
 
 TEST_F(NetBedTest, CommandLineListsAndQueriesThePrinters)
 {
-    NetBed& b = bed({"a=10.77.0.1/24"}, {{"a", "10.77.0.11/24"}, {"a", "10.77.0.12/24", kForeignOid}});
+    NetBed& b = bed({"a=10.77.0.1/24"}, {{"a", "10.77.0.11/24"},
+                                         {"a", "10.77.0.12/24", kForeignOid},
+                                         {"a", "10.77.0.13/24", "", "unicast"}});
     ASSERT_TRUE(b.ok());
     std::string out;
     ASSERT_EQ(runCommand({VEXO_STATUS_CLI, "--json", "discover"}, &out), 0);
@@ -365,4 +389,15 @@ TEST_F(NetBedTest, CommandLineListsAndQueriesThePrinters)
     EXPECT_NE(out.find("toner:   0%"), std::string::npos) << out;
 
     EXPECT_EQ(runCommand({VEXO_STATUS_CLI, "status", "10.77.0.12"}, &out), 1);
+
+    // Its discovery answer never comes, yet by its address it is asked directly.
+    ASSERT_EQ(runCommand({VEXO_STATUS_CLI, "status", "10.77.0.13"}, &out), 0);
+    EXPECT_NE(out.find("10 就绪 (normal)"), std::string::npos) << out;
+    EXPECT_EQ(runCommand({VEXO_STATUS_CLI, "status", "10.77.0.99"}, &out), 3);
+    EXPECT_NE(out.find("4444 连接断开"), std::string::npos) << out;
+
+    // A negative code is decoded like any other, not taken for no answer.
+    b.control(1, "status-raw string -5,neg");
+    ASSERT_EQ(runCommand({VEXO_STATUS_CLI, "status", "10.77.0.11"}, &out), 0);
+    EXPECT_NE(out.find("-5 错误码-5 (error)"), std::string::npos) << out;
 }

@@ -63,24 +63,22 @@ TEST(ProbeTargets, OneSlash24BroadcastPerAddressAndTheRealOneWhenWider)
     EXPECT_TRUE(probeTargets({}).empty());
 }
 
-TEST(DiscoveryText, KeepsWholeEntriesWithinItsCapacity)
+TEST(DiscoveryText, GrowsWithTheAnswersUpToItsLimit)
 {
-    DiscoveryText text(40);
-    EXPECT_TRUE(text.append("10.0.0.1", "iso.3.6.1.4.1.59317.2"));  // 31 bytes + NUL
-    EXPECT_FALSE(text.append("10.0.0.2", "x"));                     // would need 42
-    EXPECT_FALSE(text.append("1.2.3.4", ""));                       // fits, but order is kept
-    EXPECT_EQ(text.text(), "10.0.0.1,iso.3.6.1.4.1.59317.2|");
-    EXPECT_EQ(text.dropped(), 2u);
-
-    DiscoveryText full;
-    int kept = 0;
+    // Far more than the 3000 bytes a fixed text once held: none is lost.
+    DiscoveryText all;
     for (int i = 0; i < 500; ++i)
-        kept += full.append("10.77." + std::to_string(i / 250) + "." + std::to_string(i % 250),
-                            "iso.3.6.1.4.1.59317.2.1.1.31");
-    EXPECT_LT(full.text().size(), kDiscoveryTextSize);
-    EXPECT_EQ(full.text().back(), '|');
-    EXPECT_EQ(parseDiscoveryText(full.text()).size(), size_t(kept));
-    EXPECT_EQ(full.dropped(), size_t(500 - kept));
+        EXPECT_TRUE(all.append("10.77." + std::to_string(i / 250) + "." + std::to_string(i % 250),
+                               "iso.3.6.1.4.1.59317.2.1.1.31"));
+    EXPECT_EQ(parseDiscoveryText(all.text()).size(), 500u);
+    EXPECT_EQ(all.dropped(), 0u);
+
+    DiscoveryText capped(2);
+    EXPECT_TRUE(capped.append("10.0.0.1", "a"));
+    EXPECT_TRUE(capped.append("10.0.0.2", std::string(1023, 'b')));
+    EXPECT_FALSE(capped.append("10.0.0.3", "c"));
+    EXPECT_EQ(capped.text(), "10.0.0.1,a|10.0.0.2," + std::string(1023, 'b') + "|");
+    EXPECT_EQ(capped.dropped(), 1u);
 }
 
 TEST(DiscoveryText, ParsedIntoCataloguePrinters)
@@ -117,9 +115,11 @@ TEST(StatusText, CodeOnlyFromAQuotedNumberBeforeAComma)
 {
     EXPECT_EQ(parseStatusCode("STRING: \"1000,Ready,more\""), 1000);
     EXPECT_EQ(parseStatusCode("STRING: \"2009,\""), 2009);
+    // A negative code is a code like any other; only no number at all is none.
+    EXPECT_EQ(parseStatusCode("STRING: \"-5,neg\""), -5);
     for (std::string_view bad : {
              "error", "", "STRING: \"2000\"", "INTEGER: 2000", "STRING: 2000,ready", "STRING: \"\"",
-             "STRING: \"abc,ready\"", "STRING: \",ready\"", "1,STRING: \"2000,x\"", "STRING: \"-5,x\"",
+             "STRING: \"abc,ready\"", "STRING: \",ready\"", "1,STRING: \"2000,x\"", "STRING: \"-,x\"", "STRING: \"--5,x\"", "STRING: \"+5,x\"",
              "STRING: \"99999999999999,x\"", "STRING: \" 2000,x\""})
         EXPECT_FALSE(parseStatusCode(bad)) << bad;
 }
