@@ -16,6 +16,8 @@ const QString monitorIdentifier = QStringLiteral("com.vexo.statusmonitor");
 const QString notificationPath = QStringLiteral("/com/vexo/statusmonitor");
 const QString notificationInterface = QStringLiteral("com.vexo.statusmonitor");
 const QString terminateNotification = QStringLiteral("TerminateAppHelperNotificationName");
+// Started at login, the monitor goes to the tray instead of opening its window.
+const QString quietStartFlag = QStringLiteral("--tray");
 
 void say(const QString& line)
 {
@@ -78,6 +80,7 @@ LaunchHelper::Outcome LaunchHelper::applicationDidFinishLaunching()
     }
     QStringList args = *monitor;
     const QString program = args.takeFirst();
+    args.append(quietStartFlag);
     if (!QProcess::startDetached(program, args))
         say(QStringLiteral("cannot start ") + program);
     return Outcome::launched;

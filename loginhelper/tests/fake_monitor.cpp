@@ -1,4 +1,5 @@
-// Stands in for the monitor: owns its bus name and notes each start.
+// Stands in for the monitor: owns its bus name and notes each start with
+// its arguments.
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -9,7 +10,9 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QFile log(qEnvironmentVariable("VEXO_FAKE_MONITOR_LOG"));
     if (log.open(QIODevice::Append)) {
-        log.write(QByteArray::number(QCoreApplication::applicationPid()) + '\n');
+        QStringList line = QCoreApplication::arguments();
+        line[0] = QString::number(QCoreApplication::applicationPid());
+        log.write(line.join(u'\t').toUtf8() + '\n');
         log.close();
     }
     QDBusConnection bus = QDBusConnection::sessionBus();

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "PrivateSessionBus.h"
 #include "QtTestApp.h"
 
 #include <gtest/gtest.h>
@@ -26,15 +27,12 @@ protected:
     void SetUp() override
     {
         testApp();
-        const QString daemonProgram = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemonProgram.isEmpty())
+        if (!PrivateSessionBus::available())
             GTEST_SKIP() << "dbus-daemon is not installed; the helper needs a session bus to be tested";
         ASSERT_TRUE(dir.isValid());
-        daemon.start(daemonProgram, {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                     QStringLiteral("--print-address=1")});
-        ASSERT_TRUE(daemon.waitForReadyRead(10000));
-        address = QString::fromUtf8(daemon.readLine()).trimmed();
-        bus = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, busName));
+        address = daemon.start();
+        ASSERT_FALSE(address.isEmpty());
+        bus = std::make_unique<QDBusConnection>(daemon.connect(busName));
         ASSERT_TRUE(bus->isConnected()) << address.toStdString();
 
         // A copy of the helper with nothing beside it but what a test puts there.
@@ -55,14 +53,8 @@ protected:
             helper->kill();
             helper->waitForFinished(5000);
         }
-        for (const QString& pid : monitorStarts())
-            ::kill(pid.toInt(), SIGTERM);
-        if (bus)
-            QDBusConnection::disconnectFromBus(busName);
-        if (daemon.state() != QProcess::NotRunning) {
-            daemon.terminate();
-            daemon.waitForFinished(5000);
-        }
+        for (const QStringList& start : monitorStarts())
+            ::kill(start.first().toInt(), SIGTERM);
     }
 
     QString path(const char* rel) const { return dir.filePath(QString::fromUtf8(rel)); }
@@ -85,12 +77,16 @@ protected:
         return p;
     }
 
-    QStringList monitorStarts() const
+    // Each start of the monitor: its process id, then its arguments.
+    QList<QStringList> monitorStarts() const
     {
         QFile log(path("monitor.log"));
         if (!log.open(QIODevice::ReadOnly))
             return {};
-        return QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
+        QList<QStringList> starts;
+        for (const QString& line : QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts))
+            starts.append(line.split(u'\t'));
+        return starts;
     }
 
     bool owned(const QString& name) const { return bus->interface()->isServiceRegistered(name); }
@@ -107,7 +103,7 @@ protected:
     static bool stillRunning(QProcess& p, int ms = 400) { return !p.waitForFinished(ms); }
 
     QTemporaryDir dir;
-    QProcess daemon;
+    PrivateSessionBus daemon;
     QString address;
     std::unique_ptr<QDBusConnection> bus;
     QProcessEnvironment env;
@@ -120,7 +116,9 @@ TEST_F(LaunchHelperTest, StartsTheMonitorOnceAndQuitsWhenTheMonitorSaysSo)
     QProcess& first = startHelper();
     ASSERT_TRUE(QTest::qWaitFor([&] { return owned(QStringLiteral("com.vexo.statusmonitor")); }, 10000));
     EXPECT_TRUE(owned(QStringLiteral("com.vexo.LaunchHelper")));
-    EXPECT_EQ(monitorStarts().size(), 1);
+    ASSERT_EQ(monitorStarts().size(), 1);
+    // A start at login goes to the tray; the entry's field code is dropped.
+    EXPECT_EQ(monitorStarts()[0].mid(1), QStringList{QStringLiteral("--tray")});
 
     // A second helper finds the monitor running and leaves at once.
     QProcess& second = startHelper();
@@ -163,6 +161,7 @@ TEST_F(LaunchHelperTest, WithoutASessionBusStartsTheMonitorBesideIt)
     EXPECT_EQ(helper.exitCode(), 0);
     EXPECT_TRUE(helper.readAll().contains("no session bus"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return monitorStarts().size() == 1; }, 10000));
+    EXPECT_EQ(monitorStarts()[0].mid(1), QStringList{QStringLiteral("--tray")});
 }
 
 }  // namespace

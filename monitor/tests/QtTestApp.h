@@ -13,8 +13,10 @@ App& testApp()
     static int argc = 1;
     static char name[] = "vexo_tests";
     static char* argv[] = {name, nullptr};
-    static App app(argc, argv);
-    return app;
+    // Never destroyed: a widget application torn down among the exit
+    // handlers outlives parts of Qt it still needs.
+    static App* app = new App(argc, argv);
+    return *app;
 }
 
 // Runs the event loop until `done` holds or `limit` has passed; whether it held.

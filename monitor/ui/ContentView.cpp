@@ -167,10 +167,7 @@ ContentView::ContentView(PrinterModel& printers, NetworkModel& network, StartAtL
     root->addWidget(panel_, 1);
     resize(760, 620);
 
-    connect(refresh_, &QToolButton::clicked, this, [this] {
-        network_.setShowNetworkSetting(false);
-        printers_.refresh();
-    });
+    connect(refresh_, &QToolButton::clicked, this, &ContentView::refresh);
     connect(list_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
         const QList<Printer> list = printers_.printerList();
         const int row = list_->row(item);
@@ -193,6 +190,18 @@ ContentView::ContentView(PrinterModel& printers, NetworkModel& network, StartAtL
 
     renderList();
     render();
+    syncAlerts();
+}
+
+void ContentView::refresh()
+{
+    network_.setShowNetworkSetting(false);
+    printers_.refresh();
+}
+
+void ContentView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
     syncAlerts();
 }
 
@@ -249,6 +258,9 @@ void ContentView::render()
 
 void ContentView::syncAlerts()
 {
+    // In the tray the window is hidden: its alerts wait until it is opened.
+    if (!isVisible())
+        return;
     if (printers_.showRefreshAlter() && !refreshAlert_) {
         vexo::ui::showAlert(refreshAlert_, this, text(QStringLiteral("refresh")),
                             text(QStringLiteral("printerListFreshed")), text(QStringLiteral("ok")),

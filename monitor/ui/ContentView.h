@@ -25,9 +25,15 @@ class ContentView : public QWidget {
 public:
     ContentView(PrinterModel& printers, NetworkModel& network, StartAtLogin& startup, QWidget* parent = nullptr);
 
+    // The refresh button: a new search, back from the settings panel.
+    void refresh();
+
     NetworkSettingView* settingsView() const { return settings_; }
     QMessageBox* refreshAlert() const { return refreshAlert_; }
     QMessageBox* noPrinterAlert() const { return noPrinterAlert_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     void render();

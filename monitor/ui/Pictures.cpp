@@ -76,6 +76,40 @@ QIcon appIcon()
     return QIcon(pixmap);
 }
 
+QIcon stateIcon(PrinterLook look)
+{
+    QPixmap pixmap(64, 64);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    if (look == PrinterLook::noPrinter)
+        p.setOpacity(0.45);
+    drawPrinter(p, QRectF(0, 0, 64, 64), false);
+    if (look == PrinterLook::noPrinter)
+        return QIcon(pixmap);
+
+    // A badge in the corner, readable at tray size.
+    const QRectF badge(34, 34, 28, 28);
+    const QColor colour = look == PrinterLook::normal    ? QColor(0x2e, 0xa0, 0x43)
+                          : look == PrinterLook::warning ? QColor(0xf0, 0x8c, 0x00)
+                          : look == PrinterLook::error   ? QColor(0xd9, 0x2d, 0x20)
+                                                         : QColor(0x6b, 0x70, 0x78);
+    p.setPen(QPen(Qt::white, 2));
+    p.setBrush(colour);
+    p.drawEllipse(badge);
+    p.setPen(QPen(Qt::white, 3.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    const QPointF c = badge.center();
+    if (look == PrinterLook::normal) {
+        p.drawPolyline(QPolygonF({c + QPointF(-7, 0), c + QPointF(-2, 5), c + QPointF(7, -5)}));
+    } else if (look == PrinterLook::disconnected) {
+        p.drawLine(c + QPointF(-6, -6), c + QPointF(6, 6));
+        p.drawLine(c + QPointF(-6, 6), c + QPointF(6, -6));
+    } else {
+        p.drawLine(c + QPointF(0, -8), c + QPointF(0, 2));
+        p.drawPoint(c + QPointF(0, 8));
+    }
+    return QIcon(pixmap);
+}
+
 QString signalIconName(int signalDB)
 {
     if (signalDB <= 2)

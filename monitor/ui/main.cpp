@@ -1,8 +1,9 @@
-// vexoStateMonitor: the printer status monitor's window.
+// vexoStateMonitor: the printer status monitor's window and tray icon.
+// "--tray" (passed by the login helper) starts it in the tray without a window.
 
 #include "AppAutoStartUtils.h"
-#include "ContentView.h"
 #include "Log.h"
+#include "MonitorApp.h"
 #include "NetworkModel.h"
 #include "SharedData.h"
 #include "Strings.h"
@@ -45,9 +46,10 @@ public:
     int run()
     {
         QSettings settings;
-        StartAtLogin startup(settings);
-        ContentView window(SharedData::printerModel(), SharedData::networkModel(), startup);
-        window.show();
+        MonitorApp::Options options;
+        options.quiet = MonitorApp::quietStart(QCoreApplication::arguments());
+        MonitorApp monitor(SharedData::printerModel(), SharedData::networkModel(), settings, options);
+        monitor.start();
         return app_.exec();
     }
 

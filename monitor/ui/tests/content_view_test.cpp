@@ -97,6 +97,7 @@ protected:
         network = std::make_unique<NetworkModel>(*printers, NetworkModel::Carriers{carrier, carrier},
                                                  NetworkModel::Options{std::chrono::milliseconds(10), 2});
         view = std::make_unique<ContentView>(*printers, *network, *startup);
+        view->show();
     }
 
     template <class T>

@@ -75,5 +75,29 @@
         <source>clientMode</source>
         <translation>Join a network</translation>
     </message>
+    <message>
+        <source>openWindow</source>
+        <translation>Open Status Monitor</translation>
+    </message>
+    <message>
+        <source>notifications</source>
+        <translation>Notifications</translation>
+    </message>
+    <message>
+        <source>quit</source>
+        <translation>Quit</translation>
+    </message>
+    <message>
+        <source>noPrinterSelected</source>
+        <translation>No printer</translation>
+    </message>
+    <message>
+        <source>printerRecovered</source>
+        <translation>The printer is ready again.</translation>
+    </message>
+    <message>
+        <source>tonerLow</source>
+        <translation>Toner low: %1% left.</translation>
+    </message>
 </context>
 </TS>

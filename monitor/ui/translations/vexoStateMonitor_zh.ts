@@ -75,5 +75,29 @@
         <source>clientMode</source>
         <translation>客户端模式</translation>
     </message>
+    <message>
+        <source>openWindow</source>
+        <translation>打开状态监视器</translation>
+    </message>
+    <message>
+        <source>notifications</source>
+        <translation>通知</translation>
+    </message>
+    <message>
+        <source>quit</source>
+        <translation>退出</translation>
+    </message>
+    <message>
+        <source>noPrinterSelected</source>
+        <translation>未选择打印机</translation>
+    </message>
+    <message>
+        <source>printerRecovered</source>
+        <translation>打印机已恢复正常。</translation>
+    </message>
+    <message>
+        <source>tonerLow</source>
+        <translation>碳粉不足：剩余 %1%。</translation>
+    </message>
 </context>
 </TS>

@@ -1,0 +1,314 @@
+#include "ContentView.h"
+#include "DesktopNotifications.h"
+#include "MonitorApp.h"
+#include "MonitorTray.h"
+#include "NetworkModel.h"
+#include "PrinterModel.h"
+#include "PrivateSessionBus.h"
+#include "ScriptedTransport.h"
+#include "StatusDecoding.h"
+#include "UiTestApp.h"
+
+#include <QAction>
+#include <QDBusConnectionInterface>
+#include <QMessageBox>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+Printer usbPrinter()
+{
+    return Printer(QStringLiteral("LM310NW"), QStringLiteral("LM310NW(USB)"), QStringLiteral("USB"), QString(), 4,
+                   3837, 1, 1, false, QStringLiteral("mfAlderbtn"));
+}
+
+QString decoded(qint64 code)
+{
+    const auto info = decodeStatusInfo(code, "LM310NW");
+    const QString advice = QString::fromStdString(info.discription);
+    return QString::fromStdString(info.message) + (advice.isEmpty() ? QString() : u'\n' + advice);
+}
+
+// The desktop's notification service as far as the monitor uses it: every
+// call is recorded, and each gets a new id unless it replaces one.
+class NotificationServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Call {
+        uint replacesId;
+        uint id;
+        QString summary;
+        QString body;
+        int urgency;
+    };
+    QList<Call> calls;
+
+public slots:
+    uint Notify(const QString&, uint replacesId, const QString&, const QString& summary, const QString& body,
+                const QStringList&, const QVariantMap& hints, int)
+    {
+        const uint id = replacesId ? replacesId : ++lastId_;
+        calls.append({replacesId, id, summary, body, hints.value(QStringLiteral("urgency"), -1).toInt()});
+        return id;
+    }
+    QStringList GetCapabilities() { return {QStringLiteral("body")}; }
+    void CloseNotification(uint) {}
+
+private:
+    uint lastId_ = 0;
+};
+
+class TrayTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        uiTestApp();
+        ASSERT_TRUE(dir.isValid());
+        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        // Not the first start: nothing is registered to start at login.
+        settings->setValue(QStringLiteral("startupforvexo"), false);
+        transport->scriptDiscovery({{usbPrinter()}}, {{}});
+    }
+
+    void TearDown() override
+    {
+        monitor.reset();
+        network.reset();
+        printers.reset();
+    }
+
+    // A bus of the test's own; with `service` the recording server owns the
+    // notification name on it.
+    void startBus(bool service)
+    {
+        if (!PrivateSessionBus::available())
+            GTEST_SKIP() << "dbus-daemon is not installed";
+        ASSERT_FALSE(bus.start().isEmpty());
+        if (!service)
+            return;
+        QDBusConnection desktop = bus.connect(QStringLiteral("desktop"));
+        ASSERT_TRUE(desktop.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
+                                           QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(desktop.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    }
+
+    void start(bool tray, bool quiet = false, int pollMs = 6000)
+    {
+        printers = std::make_unique<PrinterModel>(transport, PrinterModel::Options{pollMs, 5});
+        network = std::make_unique<NetworkModel>(*printers);
+        MonitorApp::Options options;
+        options.quiet = quiet;
+        options.trayAvailable = [tray] { return tray; };
+        options.bus = bus.address().isEmpty() ? QDBusConnection(QStringLiteral("none"))
+                                              : bus.connect(QStringLiteral("monitor"));
+        options.place = {dir.filePath(QStringLiteral("none")), dir.filePath(QStringLiteral("autostart")),
+                         QStringLiteral("none")};
+        monitor = std::make_unique<MonitorApp>(*printers, *network, *settings, options);
+        monitor->start();
+    }
+
+    void waitForFirstReading()
+    {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return printers->statusInfo().code != 5555 && transport->queryCount() > 0; },
+                                    5000));
+    }
+
+    // Dismisses what the window raised after its search, so that only the
+    // window itself is left open.
+    void dismissAlerts()
+    {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !printers->isSearchingPrinter(); }, 5000));
+        printers->setShowRefreshAlter(false);
+        printers->setShowNoPrinterAlter(false);
+    }
+
+    static QList<QWidget*> shownWindows()
+    {
+        QList<QWidget*> shown;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible())
+                shown.append(w);
+        return shown;
+    }
+
+    // Runs the application's own loop after `act`; its exit code, or
+    // `stillRunning` when nothing ended it within the time given.
+    static int runAfter(const std::function<void()>& act, int stillRunning = 7)
+    {
+        QTimer::singleShot(0, act);
+        QTimer::singleShot(1500, [stillRunning] { QCoreApplication::exit(stillRunning); });
+        return QApplication::exec();
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<QSettings> settings;
+    PrivateSessionBus bus;
+    NotificationServer server;
+    std::shared_ptr<ScriptedTransport> transport = std::make_shared<ScriptedTransport>();
+    std::unique_ptr<PrinterModel> printers;
+    std::unique_ptr<NetworkModel> network;
+    std::unique_ptr<MonitorApp> monitor;
+};
+
+TEST_F(TrayTest, OneNotificationPerChangeReplacingTheOneOfTheSameState)
+{
+    startBus(true);
+    transport->scriptReadings(true,
+                              {{true, 1, 50}, {true, 3004, 50}, {true, 3004, 50}, {true, 3004, 9}, {false, 0, 0},
+                               {true, 1, 9}},
+                              {true, 3004, 9});
+    start(false, false, 100);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.calls.size() >= 5; }, 10000));
+    QTest::qWait(500);  // the steady cover-open polls add nothing
+
+    const QString title = QStringLiteral("LM310NW(USB)");
+    ASSERT_EQ(server.calls.size(), 5);
+    const auto& c = server.calls;
+    EXPECT_EQ(c[0].body, decoded(3004));
+    EXPECT_EQ(c[0].urgency, 2);
+    EXPECT_EQ(c[1].body, "Toner low: 9% left.");
+    EXPECT_EQ(c[1].urgency, 1);
+    EXPECT_EQ(c[2].body, QStringLiteral("连接断开\n请检查设备的连接情况"));
+    EXPECT_EQ(c[2].urgency, 2);
+    EXPECT_EQ(c[3].body, "The printer is ready again.\n" + QString::fromStdString(decodeStatusInfo(1, "LM310NW").message));
+    EXPECT_EQ(c[3].urgency, 0);
+    // The front cover opens again: the earlier notice is replaced, not stacked.
+    EXPECT_EQ(c[4].body, decoded(3004));
+    EXPECT_EQ(c[4].replacesId, c[0].id);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(c[i].replacesId, 0u) << i;
+    for (const auto& call : c)
+        EXPECT_EQ(call.summary, title);
+}
+
+TEST_F(TrayTest, SwitchedOffInTheMenuOrTheSettingsNothingIsShown)
+{
+    startBus(true);
+    settings->setValue(MonitorApp::notificationsKey, false);
+    transport->scriptReadings(true, {{true, 3004, 5}}, {true, 3004, 5});
+    start(true);
+    EXPECT_FALSE(monitor->tray()->notificationsAction()->isChecked());
+    waitForFirstReading();
+
+    // Switched on from the menu: stored, and the next change is told.
+    monitor->tray()->notificationsAction()->trigger();
+    EXPECT_TRUE(settings->value(MonitorApp::notificationsKey).toBool());
+    printers->setStatusInfo(StatusInfo(1, QStringLiteral("就绪"), QString(), 5, 1));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.calls.size() == 1; }, 5000));
+    EXPECT_EQ(server.calls[0].urgency, 0);
+
+    monitor->tray()->notificationsAction()->trigger();
+    EXPECT_FALSE(settings->value(MonitorApp::notificationsKey).toBool());
+    printers->setStatusInfo(StatusInfo(3, QStringLiteral("前盖打开"), QStringLiteral("请关闭前盖"), 5, 3004));
+    QTest::qWait(300);
+    EXPECT_EQ(server.calls.size(), 1);
+}
+
+TEST_F(TrayTest, WithoutANotificationServiceCarriesOnAndSaysSoOnce)
+{
+    startBus(false);
+    static QStringList logged;
+    logged.clear();
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+        logged.append(m);
+    });
+    transport->scriptReadings(true, {{true, 3004, 50}, {false, 0, 0}, {true, 1, 5}}, {true, 1, 5});
+    start(false, false, 100);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return printers->statusInfo().toner == 5; }, 10000));
+    QTest::qWait(300);
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(logged.filter(QStringLiteral("notifications are not shown")).size(), 1) << logged.join(u'\n').toStdString();
+    EXPECT_TRUE(monitor->window().isVisible());
+}
+
+TEST_F(TrayTest, IconTooltipAndMenuFollowThePrinter)
+{
+    transport->scriptReadings(true, {{true, 3004, 40}}, {true, 3004, 40});
+    start(true);
+    MonitorTray* tray = monitor->tray();
+    ASSERT_NE(tray, nullptr);
+    EXPECT_TRUE(tray->icon().isVisible());
+    EXPECT_EQ(tray->icon().contextMenu(), &tray->menu());
+    waitForFirstReading();
+    EXPECT_EQ(tray->look(), vexo::ui::PrinterLook::error);
+    EXPECT_EQ(tray->icon().toolTip(), "LM310NW(USB)\n前盖打开\nToner: 40%");
+
+    const std::pair<StatusInfo, vexo::ui::PrinterLook> looks[] = {
+        {StatusInfo(1, QStringLiteral("就绪"), QString(), 40, 1), vexo::ui::PrinterLook::normal},
+        {StatusInfo(2, QStringLiteral("碳粉不足"), QString(), 8, 3009), vexo::ui::PrinterLook::warning},
+        {StatusInfo(3, QStringLiteral("连接断开"), QString(), 0, 4444), vexo::ui::PrinterLook::disconnected},
+    };
+    for (const auto& [status, look] : looks) {
+        printers->setStatusInfo(status);
+        EXPECT_EQ(tray->look(), look) << status.code;
+    }
+    // No answer, no toner figure to show.
+    EXPECT_EQ(tray->icon().toolTip(), "LM310NW(USB)\n连接断开");
+
+    // Closed to the tray, opened again from the menu.
+    dismissAlerts();
+    monitor->window().close();
+    EXPECT_FALSE(monitor->window().isVisible());
+    tray->openAction()->trigger();
+    EXPECT_TRUE(monitor->window().isVisible());
+
+    const int runs = transport->discoveryRuns();
+    tray->refreshAction()->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return transport->discoveryRuns() > runs; }, 5000));
+
+    EXPECT_EQ(runAfter([tray] { tray->quitAction()->trigger(); }), 0);
+
+    // Refreshing leaves no printer selected for a moment.
+    printers->refresh();
+    EXPECT_EQ(tray->look(), vexo::ui::PrinterLook::noPrinter);
+    EXPECT_EQ(tray->icon().toolTip(), "No printer");
+}
+
+TEST_F(TrayTest, ClosingTheWindowKeepsTheMonitorInTheTray)
+{
+    start(true);
+    dismissAlerts();
+    EXPECT_EQ(runAfter([this] { monitor->window().close(); }), 7);
+    EXPECT_FALSE(monitor->window().isVisible());
+}
+
+TEST_F(TrayTest, ClosingTheWindowWithoutATrayQuits)
+{
+    start(false);
+    dismissAlerts();
+    EXPECT_EQ(monitor->tray(), nullptr);
+    EXPECT_EQ(runAfter([this] { monitor->window().close(); }), 0);
+}
+
+TEST_F(TrayTest, StartedAtLoginShowsNoWindowWhereThereIsATray)
+{
+    const QStringList atLogin{QStringLiteral("vexoStateMonitor"), launch::quietStartFlag};
+    ASSERT_TRUE(MonitorApp::quietStart(atLogin));
+    EXPECT_FALSE(MonitorApp::quietStart({QStringLiteral("vexoStateMonitor")}));
+
+    start(true, MonitorApp::quietStart(atLogin));
+    waitForFirstReading();
+    // The search's own alert waits for the window too.
+    QTest::qWait(200);
+    EXPECT_TRUE(shownWindows().isEmpty());
+    monitor->tray()->openAction()->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return monitor->window().isVisible(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return monitor->window().refreshAlert() != nullptr; }, 2000));
+}
+
+TEST_F(TrayTest, StartedAtLoginWithoutATrayOpensTheWindow)
+{
+    start(false, true);
+    EXPECT_TRUE(monitor->window().isVisible());
+}
+
+}  // namespace
+
+#include "tray_test.moc"
