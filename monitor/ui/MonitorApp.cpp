@@ -1,14 +1,23 @@
 #include "MonitorApp.h"
 
 #include "ContentView.h"
+#include "Log.h"
 #include "MonitorTray.h"
 #include "PrinterModel.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDBusMessage>
 #include <QEvent>
 
 bool MonitorApp::quietStart(const QStringList& arguments) { return arguments.mid(1).contains(launch::quietStartFlag); }
+
+bool MonitorApp::openRunningWindow(const QDBusConnection& bus)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(launch::monitorIdentifier, launch::notificationPath,
+                                                       launch::notificationInterface, QStringLiteral("openWindow"));
+    return bus.call(call, QDBus::Block, 3000).type() == QDBusMessage::ReplyMessage;
+}
 
 MonitorApp::MonitorApp(PrinterModel& printers, NetworkModel& network, QSettings& settings, Options options,
                        QObject* parent)
@@ -36,6 +45,10 @@ void MonitorApp::start()
         connect(tray_->quitAction(), &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
         tray_->icon().show();
     }
+    if (options_.bus.isConnected() &&
+        !options_.bus.registerObject(launch::notificationPath, launch::notificationInterface, this,
+                                     QDBusConnection::ExportScriptableSlots))
+        qCInfo(lcMonitor).noquote() << "another start cannot reach this monitor: " + options_.bus.lastError().message();
     // Without a tray a quiet start would leave the user nothing to find.
     if (!options_.quiet || !tray_)
         openWindow();

@@ -21,6 +21,7 @@ class PrinterModel;
 // notifications, over the two models.
 class MonitorApp : public QObject {
     Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.vexo.statusmonitor")
 
 public:
     static inline const QString notificationsKey = QStringLiteral("notifications");
@@ -35,15 +36,23 @@ public:
 
     // Whether the arguments ask for a quiet start.
     static bool quietStart(const QStringList& arguments);
+    // Asks the monitor that owns its name on `bus` to open its window; false
+    // when none answers.
+    static bool openRunningWindow(const QDBusConnection& bus);
 
     MonitorApp(PrinterModel& printers, NetworkModel& network, QSettings& settings, Options options,
                QObject* parent = nullptr);
     ~MonitorApp() override;
 
     // Puts the icon in the tray where there is one; opens the window unless
-    // started quietly into a tray.
+    // started quietly into a tray. From then on another start of the monitor
+    // opens this one's window over the bus.
     void start();
-    void openWindow();
+
+public slots:
+    Q_SCRIPTABLE void openWindow();
+
+public:
 
     ContentView& window() { return *window_; }
     // Null without a tray.

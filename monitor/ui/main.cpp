@@ -16,16 +16,24 @@
 
 namespace {
 
-// Owning the well-known name is how the login helper sees the monitor running.
-void announceOnBus()
+// Owning the well-known name is how the login helper sees the monitor
+// running. False when another monitor owns it: that one opens its window
+// instead, and this one is not needed.
+bool announceOnBus()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         qCInfo(lcMonitor) << "no session bus: the login helper cannot see this monitor";
-        return;
+        return true;
     }
-    if (!bus.registerService(launch::monitorIdentifier))
-        qCInfo(lcMonitor).noquote() << "cannot own " + launch::monitorIdentifier + ": " + bus.lastError().message();
+    if (bus.registerService(launch::monitorIdentifier))
+        return true;
+    if (MonitorApp::openRunningWindow(bus)) {
+        qCInfo(lcMonitor) << "the monitor runs already: its window is opened";
+        return false;
+    }
+    qCInfo(lcMonitor).noquote() << "cannot own " + launch::monitorIdentifier + ": " + bus.lastError().message();
+    return true;
 }
 
 }  // namespace
@@ -39,12 +47,13 @@ public:
         QCoreApplication::setApplicationName(QStringLiteral("vexoStateMonitor"));
         QGuiApplication::setDesktopFileName(launch::monitorIdentifier);
         vexo::ui::useLanguageOf(QLocale::system());
-        announceOnBus();
         SharedData::setPrinterTransport(std::make_shared<SystemTransport>());
     }
 
     int run()
     {
+        if (!announceOnBus())
+            return 0;
         QSettings settings;
         MonitorApp::Options options;
         options.quiet = MonitorApp::quietStart(QCoreApplication::arguments());

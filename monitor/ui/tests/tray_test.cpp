@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QDBusConnectionInterface>
 #include <QMessageBox>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -301,6 +302,28 @@ TEST_F(TrayTest, StartedAtLoginShowsNoWindowWhereThereIsATray)
     monitor->tray()->openAction()->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return monitor->window().isVisible(); }, 2000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return monitor->window().refreshAlert() != nullptr; }, 2000));
+}
+
+TEST_F(TrayTest, StartedAgainOpensTheWindowOfTheMonitorInTheTray)
+{
+    startBus(false);
+    start(true, true);
+    ASSERT_TRUE(QDBusConnection(QStringLiteral("monitor")).registerService(launch::monitorIdentifier));
+    EXPECT_FALSE(monitor->window().isVisible());
+
+    QProcess second;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    second.setProcessEnvironment(env);
+    second.setProcessChannelMode(QProcess::MergedChannels);
+    second.start(QStringLiteral(MONITOR_PROGRAM), {});
+    ASSERT_TRUE(second.waitForStarted(5000));
+    // This process answers the second one's call: wait with the loop running.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, 15000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(second.readAll().contains("the monitor runs already"));
+    EXPECT_TRUE(monitor->window().isVisible());
 }
 
 TEST_F(TrayTest, StartedAtLoginWithoutATrayOpensTheWindow)
