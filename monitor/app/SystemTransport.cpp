@@ -29,3 +29,8 @@ QList<Printer> SystemTransport::getPrinterBySNMP() { return net_->getPrinterBySN
 StatusReading SystemTransport::getSNMPStatus(const Printer& printer) { return net_->getSNMPStatus(printer); }
 
 void SystemTransport::createWakeUpServer(PrinterModel& model) { net_->createWakeUpServer(model); }
+
+void SystemTransport::watchUSBDevices(std::function<void(const UsbDeviceChange&)> changed)
+{
+    usb_->watchUSBDevices(std::move(changed));
+}

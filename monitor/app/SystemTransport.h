@@ -22,6 +22,7 @@ public:
     StatusReading getUSBControlRequestInfo(const Printer& printer) override;
     StatusReading getSNMPStatus(const Printer& printer) override;
     void createWakeUpServer(PrinterModel& model) override;
+    void watchUSBDevices(std::function<void(const UsbDeviceChange&)> changed) override;
 
     vexo::net::NetTransport& net() { return *net_; }
     PrinterTransport& usb() { return *usb_; }

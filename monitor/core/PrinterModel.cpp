@@ -5,6 +5,8 @@
 
 #include <QThread>
 
+#include <algorithm>
+
 Q_LOGGING_CATEGORY(lcMonitor, "vexo.monitor", QtInfoMsg)
 
 PrinterModel::PrinterModel(std::shared_ptr<PrinterTransport> transport, QObject* parent)
@@ -16,18 +18,27 @@ PrinterModel::PrinterModel(std::shared_ptr<PrinterTransport> transport, Options 
     : QObject(parent),
       transport_(transport ? std::move(transport) : std::make_shared<PrinterTransport>()),
       options_(options),
-      timer_(this)
+      timer_(this),
+      usbSettle_(this)
 {
     timer_.setSingleShot(false);
     connect(&timer_, &QTimer::timeout, this, &PrinterModel::tick);
+    usbSettle_.setSingleShot(true);
+    usbSettle_.setInterval(options_.usbSettleMs);
+    connect(&usbSettle_, &QTimer::timeout, this, &PrinterModel::rescanUSB);
 
     getPrinterList();
+    transport_->watchUSBDevices([this](const UsbDeviceChange& change) {
+        QMetaObject::invokeMethod(this, [this, change] { usbDeviceChanged(change); }, Qt::QueuedConnection);
+    });
     if (options_.deviceSeries == 1)
         createWakeUpServer();
 }
 
 PrinterModel::~PrinterModel()
 {
+    // No plug report may reach this object once it is gone.
+    transport_->watchUSBDevices({});
     // Wait for the exchange under way; whatever it posts dies with this object.
     io_.shutdown();
 }
@@ -232,12 +243,7 @@ void PrinterModel::applyReading(quint64 selection, Link link, const StatusReadin
     --queriesInFlight_;
 
     if (!reading.answered) {
-        statusInfo_.level = 3;
-        statusInfo_.message = QStringLiteral("连接断开");
-        statusInfo_.discription = link == Link::USB ? QStringLiteral("请检查设备的连接情况")
-                                                    : QStringLiteral("连接断开，请查看设备的网络连接情况");
-        statusInfo_.code = 4444;
-        emit statusInfoChanged();
+        showDisconnected(link);
         return;
     }
 
@@ -257,6 +263,96 @@ void PrinterModel::applyReading(quint64 selection, Link link, const StatusReadin
     statusInfo_.code = reading.code;
     statusInfo_.toner = reading.toner;
     emit statusInfoChanged();
+}
+
+// The toner keeps its last value.
+void PrinterModel::showDisconnected(Link link)
+{
+    statusInfo_.level = 3;
+    statusInfo_.message = QStringLiteral("连接断开");
+    statusInfo_.discription = link == Link::USB ? QStringLiteral("请检查设备的连接情况")
+                                                : QStringLiteral("连接断开，请查看设备的网络连接情况");
+    statusInfo_.code = 4444;
+    emit statusInfoChanged();
+}
+
+namespace {
+
+bool isUSB(const Printer& p) { return p.type == QLatin1String("USB"); }
+
+bool sameDevice(const Printer& a, const Printer& b) { return a.name == b.name && a.VID == b.VID && a.PID == b.PID; }
+
+}  // namespace
+
+void PrinterModel::usbDeviceChanged(const UsbDeviceChange& change)
+{
+    qCDebug(lcMonitor).nospace() << "usb device " << (change.arrived ? "arrived" : "left") << " pid = " << change.PID
+                                 << " and vid = " << change.VID;
+    if (!change.arrived && isUSB(selectedPrinter_) && selectedPrinter_.VID == change.VID &&
+        selectedPrinter_.PID == change.PID) {
+        // Readings still on their way were taken before the printer left.
+        ++selectionEpoch_;
+        queriesInFlight_ = 0;
+        showDisconnected(Link::USB);
+    }
+    usbSettle_.start();  // restarted by each event of a burst
+}
+
+void PrinterModel::rescanUSB()
+{
+    const quint64 run = discoveryRun_;
+    auto transport = transport_;
+    io_.post([this, transport, run] {
+        if (run != discoveryRun_)
+            return;  // a newer discovery run lists the USB printers itself
+        QList<Printer> found = transport->getPrinterByIOUSB();
+        QMetaObject::invokeMethod(
+            this, [this, run, usb = std::move(found)] { finishUSBRescan(run, usb); }, Qt::QueuedConnection);
+    });
+}
+
+// The USB part of the list follows the bus; the network part stays as it is.
+void PrinterModel::finishUSBRescan(quint64 run, const QList<Printer>& usb)
+{
+    if (run != discoveryRun_ || isSearchingPrinter_)
+        return;
+    // Printers still attached keep their records, the selection's included.
+    QList<Printer> known;
+    std::copy_if(printerList_.begin(), printerList_.end(), std::back_inserter(known), isUSB);
+    const bool selectionListed = printerList_.contains(selectedPrinter_);
+    if (isUSB(selectedPrinter_) && !selectionListed)
+        known.append(selectedPrinter_);
+    QList<Printer> list;
+    for (const Printer& found : usb) {
+        const auto same = std::find_if(known.begin(), known.end(), [&](const Printer& p) { return sameDevice(p, found); });
+        if (same == known.end()) {
+            list.append(found);
+        } else {
+            list.append(*same);
+            known.erase(same);
+        }
+    }
+    std::copy_if(printerList_.begin(), printerList_.end(), std::back_inserter(list),
+                 [](const Printer& p) { return !isUSB(p); });
+    setPrinterList(list);
+    qCDebug(lcMonitor).nospace().noquote() << "printerlist size = " << printerList_.size();
+
+    if (selectedPrinter_.name.isEmpty()) {
+        if (!list.isEmpty()) {
+            isWakeUp_ = true;
+            setSelectedPrinter(list.first());
+            updateStatus(selectedPrinter_);
+        }
+    } else if (isUSB(selectedPrinter_)) {
+        const bool listed = list.contains(selectedPrinter_);
+        if (!listed && selectionListed && statusInfo_.code != 4444) {
+            ++selectionEpoch_;
+            queriesInFlight_ = 0;
+            showDisconnected(Link::USB);
+        } else if (listed && !selectionListed) {
+            initStatus();  // back: no need to wait for the next tick
+        }
+    }
 }
 
 void PrinterModel::refresh()

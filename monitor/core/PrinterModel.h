@@ -31,6 +31,8 @@ public:
     struct Options {
         int pollIntervalMs = 6000;
         int deviceSeries = ::deviceSeries;
+        // USB plug events this close together cause one re-enumeration.
+        int usbSettleMs = 300;
     };
 
     // Starts the first discovery run at once.
@@ -91,7 +93,11 @@ private:
     void finishDiscovery(quint64 run, const QList<Printer>& usb, const QList<Printer>& net);
     void queryStatus(Link link);
     void applyReading(quint64 selection, Link link, const StatusReading& reading);
+    void showDisconnected(Link link);
     void tick();
+    void usbDeviceChanged(const UsbDeviceChange& change);
+    void rescanUSB();
+    void finishUSBRescan(quint64 run, const QList<Printer>& usb);
 
     std::shared_ptr<PrinterTransport> transport_;
     Options options_;
@@ -105,6 +111,7 @@ private:
     bool isSearchingPrinter_ = true;
 
     QTimer timer_;
+    QTimer usbSettle_;
     Link tickLink_ = Link::USB;
     bool isWakeUp_ = true;
 

@@ -11,3 +11,5 @@ StatusReading PrinterTransport::getUSBControlRequestInfo(const Printer&) { retur
 StatusReading PrinterTransport::getSNMPStatus(const Printer&) { return {}; }
 
 void PrinterTransport::createWakeUpServer(PrinterModel&) {}
+
+void PrinterTransport::watchUSBDevices(std::function<void(const UsbDeviceChange&)>) {}

@@ -4,6 +4,8 @@
 
 #include <QList>
 
+#include <functional>
+
 class PrinterModel;
 
 // Outcome of one status exchange with a printer.
@@ -11,6 +13,13 @@ struct StatusReading {
     bool answered = false;  // false: unplugged, switched off or timed out
     qint64 code = 0;
     qint64 toner = 0;       // percent
+};
+
+// A device of the printer vendor plugged in (arrived) or out.
+struct UsbDeviceChange {
+    bool arrived = false;
+    quint16 VID = 0;
+    quint16 PID = 0;
 };
 
 // Where the printer model's work meets the wire. The defaults find nothing.
@@ -33,4 +42,8 @@ public:
     // model only through PrinterModel::setIsWakeUp or by posting to the
     // model's thread.
     virtual void createWakeUpServer(PrinterModel& model);
+
+    // Reports USB plug and unplug from any thread until called again; an
+    // empty handler stops the reports and returns only once none is under way.
+    virtual void watchUSBDevices(std::function<void(const UsbDeviceChange&)> changed);
 };

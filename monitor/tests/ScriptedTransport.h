@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <thread>
 
 // Holds the calls that pass it until the test opens it.
 class Gate {
@@ -91,6 +92,21 @@ public:
     StatusReading getUSBControlRequestInfo(const Printer& printer) override { return answer(true, printer); }
     StatusReading getSNMPStatus(const Printer& printer) override { return answer(false, printer); }
     void createWakeUpServer(PrinterModel&) override { ++wakeUpServers; }
+    void watchUSBDevices(std::function<void(const UsbDeviceChange&)> changed) override
+    {
+        std::lock_guard lock(mutex_);
+        watcher_ = std::move(changed);
+    }
+
+    // A plug event, reported from another thread as the USB watch does.
+    void reportUSB(const UsbDeviceChange& change)
+    {
+        std::thread([this, change] {
+            std::lock_guard lock(mutex_);
+            if (watcher_)
+                watcher_(change);
+        }).join();
+    }
 
 private:
     struct Script {
@@ -123,5 +139,6 @@ private:
     QList<QList<Printer>> usbRuns_, netRuns_;
     Script usb_, net_;
     QList<Query> queries_;
-    int runs_ = 0;
+    int runs_ = 0;  // USB enumerations: each discovery run and each re-enumeration
+    std::function<void(const UsbDeviceChange&)> watcher_;
 };

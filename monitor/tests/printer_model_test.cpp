@@ -14,6 +14,7 @@ namespace {
 
 constexpr int kInterval = 20;  // ms, standing in for the 6 s poll
 constexpr int kWait = 5000;
+constexpr int kSettle = 30;  // ms that end a burst of USB plug events
 
 Printer usbPrinter(int series, qsizetype row)
 {
@@ -42,9 +43,9 @@ protected:
         EXPECT_EQ(notificationsOffMainThread, 0);
     }
 
-    PrinterModel& start(int series = 5)
+    PrinterModel& start(int series = 5, int interval = kInterval)
     {
-        model = std::make_unique<PrinterModel>(transport, PrinterModel::Options{kInterval, series});
+        model = std::make_unique<PrinterModel>(transport, PrinterModel::Options{interval, series, kSettle});
         const auto onMain = [this] {
             if (QThread::currentThread() != testApp().thread())
                 ++notificationsOffMainThread;
@@ -347,6 +348,88 @@ TEST(SharedData, PrinterModelIsMadeOnceAndSearchesAtOnce)
     EXPECT_FALSE(SharedData::setPrinterTransport(std::make_shared<ScriptedTransport>()));
     ASSERT_TRUE(QTest::qWaitFor([&model] { return !model.isSearchingPrinter(); }, kWait));
     EXPECT_TRUE(model.showNoPrinterAlter());
+}
+
+// Plug and unplug, as the USB watch reports them.
+TEST_F(PrinterModelTest, PrinterPluggedInLaterIsListedAndSelectedOnlyWhenNothingWas)
+{
+    const Printer usb = usbPrinter(5, 0);
+    const Printer net = netPrinter(5, 0, "192.168.1.20");
+    struct Case {
+        QList<Printer> netAtStart;
+        bool selectsUsb;
+    };
+    for (const Case& c : {Case{{}, true}, Case{{net}, false}}) {
+        transport = std::make_shared<ScriptedTransport>();
+        transport->scriptDiscovery({{}, {usb}}, {c.netAtStart});
+        PrinterModel& m = start(5, 60000);
+        ASSERT_TRUE(discoveryDone());
+        const QList<Printer> before = m.printerList();
+        const Printer selected = m.selectedPrinter();
+
+        transport->reportUSB({true, usb.VID, usb.PID});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return m.printerList().size() == before.size() + 1; }, kWait));
+        EXPECT_EQ(m.printerList(), QList<Printer>{usb} + before) << "USB first; the network entries as they were";
+        if (c.selectsUsb) {
+            EXPECT_EQ(m.selectedPrinter(), usb);
+            ASSERT_TRUE(queriesReach(1)) << "selected and queried at once, not at the next tick";
+            EXPECT_EQ(m.timerMode(), TimerMode::running);
+        } else {
+            EXPECT_EQ(m.selectedPrinter(), selected);
+        }
+        model.reset();
+    }
+}
+
+TEST_F(PrinterModelTest, UnpluggingTheSelectedPrinterShowsDisconnectedAtOnce)
+{
+    const Printer usb = usbPrinter(5, 0);
+    const Printer net = netPrinter(5, 0, "192.168.1.20");
+    transport->scriptDiscovery({{usb}, {}, {usb}}, {{net}});
+    PrinterModel& m = start(5, 60000);  // no tick can bring the news
+    ASSERT_TRUE(discoveryDone());
+    ASSERT_TRUE(statusCodeBecomes(1));
+
+    transport->reportUSB({false, usb.VID, usb.PID});
+    ASSERT_TRUE(statusCodeBecomes(4444));
+    EXPECT_EQ(m.statusInfo().message, u"连接断开");
+    EXPECT_EQ(m.statusInfo().toner, 50);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m.printerList() == QList<Printer>{net}; }, kWait));
+    EXPECT_EQ(m.selectedPrinter(), usb) << "the unplugged printer stays selected";
+
+    // Back again: the same record, read at once.
+    const qsizetype queries = transport->queryCount();
+    transport->reportUSB({true, usb.VID, usb.PID});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m.printerList() == QList<Printer>{usb, net}; }, kWait));
+    ASSERT_TRUE(statusCodeBecomes(1));
+    EXPECT_EQ(transport->queryCount(), queries + 1);
+}
+
+TEST_F(PrinterModelTest, BurstOfPlugEventsCausesOneReEnumeration)
+{
+    const Printer usb = usbPrinter(5, 0);
+    transport->scriptDiscovery({{usb}}, {});
+    PrinterModel& m = start(5, 60000);
+    ASSERT_TRUE(discoveryDone());
+    ASSERT_EQ(transport->discoveryRuns(), 1);
+    for (int i = 0; i < 6; ++i)
+        transport->reportUSB({i % 2 == 1, usb.VID, usb.PID});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return transport->discoveryRuns() == 2; }, kWait));
+    QTest::qWait(10 * kSettle);
+    EXPECT_EQ(transport->discoveryRuns(), 2);
+    EXPECT_EQ(m.printerList(), QList<Printer>{usb});
+
+    // A plug during a refresh, after its USB step: listed once, not twice.
+    transport->discoveryGate.close();
+    m.refresh();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return transport->discoveryGate.waiting() == 1; }, kWait));
+    transport->reportUSB({true, usb.VID, usb.PID});
+    QTest::qWait(5 * kSettle);
+    transport->discoveryGate.open();
+    ASSERT_TRUE(discoveryDone());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return transport->discoveryRuns() == 4; }, kWait));
+    QTest::qWait(5 * kSettle);
+    EXPECT_EQ(m.printerList(), QList<Printer>{usb});
 }
 
 }  // namespace

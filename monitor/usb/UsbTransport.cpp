@@ -1,10 +1,22 @@
 #include "UsbTransport.h"
 
 #include "USBInteraction.h"
+#include "UsbHotplug.h"
+
+UsbTransport::UsbTransport(int deviceSeries) : deviceSeries_(deviceSeries) {}
+
+UsbTransport::~UsbTransport() = default;
 
 QList<Printer> UsbTransport::getPrinterByIOUSB() { return ::getPrinterByIOUSB(catalogueFor(deviceSeries_)); }
 
 StatusReading UsbTransport::getUSBControlRequestInfo(const Printer& printer)
 {
     return usbStatusRequest(printer.VID, printer.PID);
+}
+
+void UsbTransport::watchUSBDevices(std::function<void(const UsbDeviceChange&)> changed)
+{
+    hotplug_.reset();  // the old watch ends before the new one starts
+    if (changed)
+        hotplug_ = std::make_unique<UsbHotplug>(std::move(changed));
 }

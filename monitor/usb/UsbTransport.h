@@ -3,15 +3,23 @@
 #include "Catalogue.h"
 #include "PrinterTransport.h"
 
+#include <memory>
+
+class UsbHotplug;
+
 // The USB half of the printer model's transport: enumeration against one
-// catalogue and the status request. Stateless; safe on the model's I/O thread.
+// catalogue and the status request, safe on the model's I/O thread; and the
+// plug and unplug watch.
 class UsbTransport : public PrinterTransport {
 public:
-    explicit UsbTransport(int deviceSeries = ::deviceSeries) : deviceSeries_(deviceSeries) {}
+    explicit UsbTransport(int deviceSeries = ::deviceSeries);
+    ~UsbTransport() override;
 
     QList<Printer> getPrinterByIOUSB() override;
     StatusReading getUSBControlRequestInfo(const Printer& printer) override;
+    void watchUSBDevices(std::function<void(const UsbDeviceChange&)> changed) override;
 
 private:
     int deviceSeries_;
+    std::unique_ptr<UsbHotplug> hotplug_;
 };

@@ -7,6 +7,9 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <map>
 #include <string>
 #include <thread>
@@ -31,16 +34,36 @@ protected:
     usbemu::UsbBus bus;
 };
 
+// The sockets the emulated bus listens on for its device nodes, by "socket:[inode]".
+inline std::set<std::string> emulatedNodeSockets()
+{
+    std::set<std::string> sockets;
+    std::ifstream table("/proc/net/unix");
+    std::string line;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string field, inode, path;
+        for (int i = 0; i < 6; ++i)
+            fields >> field;
+        if (fields >> inode >> path && path.find("/ioctl/") != std::string::npos &&
+            path.find("/umockdev.") != std::string::npos)
+            sockets.insert("socket:[" + inode + "]");
+    }
+    return sockets;
+}
+
 // The process's open files, by descriptor, with what each refers to.
 // Eventfds are left out: glib's worker threads in the emulation make theirs
-// when they first run. A leaked libusb context still shows by its timerfd and sockets.
+// when they first run; so are the bus's own sockets for devices plugged in
+// meanwhile. A leaked libusb context still shows by its timerfd and sockets.
 inline std::map<std::string, std::string> openFiles()
 {
     std::map<std::string, std::string> files;
+    const std::set<std::string> bus = emulatedNodeSockets();
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
         const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
-        if (target.find("/proc/") == std::string::npos && target != "anon_inode:[eventfd]")
+        if (target.find("/proc/") == std::string::npos && target != "anon_inode:[eventfd]" && !bus.count(target))
             files[entry.path().filename().string()] = target;
     }
     return files;
