@@ -163,19 +163,56 @@ int runStatus(Context& ctx, const QStringList& args)
 
 int runWatch(Context& ctx, const QStringList& args)
 {
-    const auto printer = pick(ctx, args, false);
-    if (!printer)
-        return 1;
+    // Without a printer named, the first found; none found: the first plugged in.
+    const QList<Printer> list = ctx.discover();
+    std::optional<Printer> printer;
+    if (!args.isEmpty()) {
+        printer = ctx.find(list, args.first());
+        if (!printer) {
+            ctx.err << "no printer matches \"" << args.first() << "\"\n";
+            return 1;
+        }
+    } else if (!list.isEmpty()) {
+        printer = list.first();
+    }
     PrinterModel& model = ctx.model();
-    QObject::connect(&model, &PrinterModel::statusInfoChanged, &model, [&ctx, &model, p = *printer] {
-        const StatusInfo s = model.statusInfo();
-        if (s.code == 5555)
-            return;
+    const auto stamp = [&ctx] {
         if (!ctx.json)
             ctx.out << QDateTime::currentDateTime().toString(Qt::ISODate) << "  ";
-        printStatus(ctx, p, s);
+    };
+    QObject::connect(&model, &PrinterModel::statusInfoChanged, &model, [&ctx, &model, stamp] {
+        const StatusInfo s = model.statusInfo();
+        if (s.code == 5555 || model.selectedPrinter().name.isEmpty())
+            return;
+        stamp();
+        printStatus(ctx, model.selectedPrinter(), s);
     });
-    model.clickPrinter(*printer);
+    // USB printers plugged in and out, as the list follows them.
+    QObject::connect(&model, &PrinterModel::printerListChanged, &model, [&ctx, &model, stamp, seen = list]() mutable {
+        const QList<Printer> now = model.printerList();
+        const auto report = [&](const Printer& p, const char* event) {
+            if (p.type != u"USB")
+                return;
+            stamp();
+            if (ctx.json)
+                ctx.out << "{\"event\":\"" << event << "\",\"printer\":" << printerJson(p, 0) << "}\n";
+            else
+                ctx.out << event << ": " << p.label << '\n';
+        };
+        for (const Printer& p : seen)
+            if (!now.contains(p))
+                report(p, "unplugged");
+        for (const Printer& p : now)
+            if (!seen.contains(p))
+                report(p, "plugged in");
+        ctx.out.flush();
+        seen = now;
+    });
+    if (printer)
+        model.clickPrinter(*printer);
+    else
+        ctx.err << "no printer found; waiting for one to be plugged in\n";
+    ctx.err.flush();
     return QCoreApplication::exec();
 }
 
@@ -184,7 +221,7 @@ std::span<const Command> commands()
     static const Command table[] = {
         {"discover", "", "list the printers found over USB and on the local networks", runDiscover},
         {"status", "<printer>", "query one printer once and print its decoded status", runStatus},
-        {"watch", "[printer]", "poll a printer (the first found by default) and print every reading", runWatch},
+        {"watch", "[printer]", "poll a printer (the first found by default) and print every reading and USB plug", runWatch},
         {"wifi", "<action> ...", "show, scan, set-ap or join: a printer's Wi-Fi settings (wifi --help)", runWifi},
     };
     return table;

@@ -187,6 +187,30 @@ void EmulatedUsbPrinter::setDetachRefused(bool refused)
     detachRefused_ = refused;
 }
 
+// A claim no handle of the bus owns.
+static char anotherProgramsClaim;
+static UMockdevIoctlClient* const anotherProgram = reinterpret_cast<UMockdevIoctlClient*>(&anotherProgramsClaim);
+
+void EmulatedUsbPrinter::setHeldByAnotherProgram(bool held)
+{
+    std::lock_guard lock(mutex_);
+    if (held) {
+        kernelDriverBound_ = false;
+        claimOwner_ = anotherProgram;
+    } else if (claimOwner_ == anotherProgram) {
+        claimOwner_ = nullptr;
+        kernelDriverBound_ = true;
+    }
+}
+
+void EmulatedUsbPrinter::pluggedIn()
+{
+    std::lock_guard lock(mutex_);
+    gone_ = false;
+    kernelDriverBound_ = true;
+    claimOwner_ = nullptr;
+}
+
 std::string EmulatedUsbPrinter::interfaceDriver() const
 {
     std::lock_guard lock(mutex_);
@@ -523,15 +547,36 @@ EmulatedUsbPrinter& UsbBus::plug(const DeviceLayout& layout)
                               "\\n\nA: speed=480\\n\nA: bConfigurationValue=1\\n\nA: bNumConfigurations=1\\n\n"
                               "H: descriptors=" +
                               hex(descriptorsFor(layout)) + "\n";
+    add(description);
+    printers_.push_back(std::make_unique<EmulatedUsbPrinter>(testbed_, std::string("/sys") + syspath,
+                                                            std::string("/dev/") + node));
+    descriptions_.push_back(description);
+    unplugged_.push_back(false);
+    return *printers_.back();
+}
+
+void UsbBus::add(const std::string& description)
+{
     GError* error = nullptr;
     if (!umockdev_testbed_add_from_string(testbed_, description.c_str(), &error)) {
         std::string message = error->message;
         g_error_free(error);
         throw std::runtime_error("cannot add the emulated usb device: " + message);
     }
-    printers_.push_back(std::make_unique<EmulatedUsbPrinter>(testbed_, std::string("/sys") + syspath,
-                                                            std::string("/dev/") + node));
-    return *printers_.back();
+}
+
+void UsbBus::plugBack(EmulatedUsbPrinter& printer)
+{
+    for (std::size_t i = 0; i < printers_.size(); ++i) {
+        if (printers_[i].get() != &printer)
+            continue;
+        if (!unplugged_[i])
+            return;
+        unplugged_[i] = false;
+        printer.pluggedIn();
+        add(descriptions_[i]);
+        return;
+    }
 }
 
 std::string UsbBus::rootDir() const
@@ -544,6 +589,13 @@ std::string UsbBus::rootDir() const
 
 void UsbBus::unplug(EmulatedUsbPrinter& printer)
 {
+    for (std::size_t i = 0; i < printers_.size(); ++i) {
+        if (printers_[i].get() == &printer) {
+            if (unplugged_[i])
+                return;
+            unplugged_[i] = true;
+        }
+    }
     printer.setGone(true);
     umockdev_testbed_uevent(testbed_, printer.syspath().c_str(), "remove");
     umockdev_testbed_remove_device(testbed_, printer.syspath().c_str());

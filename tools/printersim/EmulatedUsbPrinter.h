@@ -78,6 +78,11 @@ public:
     void setGone(bool gone);
     // The kernel refuses to detach its driver (a sandbox, dropped privileges).
     void setDetachRefused(bool refused);
+    // Another program (the spooler's USB backend printing a job) holds the
+    // interface; released, the kernel driver is bound again.
+    void setHeldByAnotherProgram(bool held);
+    // Plugged in (again): present, with the kernel driver bound and no claims.
+    void pluggedIn();
 
     // Who holds the printer interface, as usbfs's "get driver" names it:
     // "usblp" (the kernel's printer driver, bound at plug-in), "usbfs" (a
@@ -164,11 +169,17 @@ public:
     std::string rootDir() const;
     // Hot-unplug: the device leaves sysfs; handles still open see ENODEV.
     void unplug(EmulatedUsbPrinter& printer);
+    // The same printer, with its state, plugged in again at its old address.
+    void plugBack(EmulatedUsbPrinter& printer);
 
 private:
+    void add(const std::string& description);
+
     UMockdevTestbed* testbed_;
     int nextAddress_ = 2;
     std::vector<std::unique_ptr<EmulatedUsbPrinter>> printers_;
+    std::vector<std::string> descriptions_;  // of printers_, for plugging back
+    std::vector<bool> unplugged_;
 };
 
 // Descriptors as sysfs shows them: device descriptor, then the whole active configuration.

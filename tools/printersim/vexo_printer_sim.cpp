@@ -24,10 +24,13 @@
 //   ap name= encrypted=0|1 password= ip= mask= gateway=
 //   station name= password= type=D|S ip= mask= gateway=
 //   networks [NAME:SIGNAL ...]  scan-not-ready N
+//   plugged 0|1                 print-job 0|1 (USB only: unplug and plug back in;
+//                               the spooler's backend holds the interface)
 //   datagram HOST PORT TEXT     sleep [HOST [PORT]]    wake [HOST [PORT]]
 
 #include "EmulatedUsbPrinter.h"
 #include "SimulatedPrinter.h"
+#include "UsbPreload.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -160,6 +163,8 @@ public:
     std::atomic<bool> silent = false;
     // Told when "silent" changes, for a carrier that answers elsewhere.
     std::function<void(bool)> silenced;
+    // Commands of the USB printer only; an empty answer: not one of them.
+    std::function<std::string(const std::vector<std::string>& words)> usbControl;
 
     std::string control(const std::string& line)
     {
@@ -278,6 +283,10 @@ public:
                                                    sleep ? "power save" : "Idle;"))
                     return "error send failed";
                 return "ok";
+            }
+            if (usbControl) {
+                if (std::string answer = usbControl(w); !answer.empty())
+                    return answer;
             }
         } catch (const std::exception& e) {
             return std::string("error ") + e.what();
@@ -432,6 +441,22 @@ int runServeUsb(const std::string& control, std::uint16_t productID, const std::
                 device.setCommandHandler([](std::string_view) { return std::optional<std::string>(); });
             else
                 device.setCommandHandler({});
+        };
+        sim.usbControl = [&bus, &device](const std::vector<std::string>& w) -> std::string {
+            if (w.size() != 2 || (w[1] != "0" && w[1] != "1"))
+                return {};
+            if (w[0] == "plugged") {
+                if (w[1] == "1")
+                    bus.plugBack(device);
+                else
+                    bus.unplug(device);
+                return "ok";
+            }
+            if (w[0] == "print-job") {
+                device.setHeldByAnotherProgram(w[1] == "1");
+                return "ok";
+            }
+            return {};
         };
         const int ctl = listenUnix(control);
         if (ctl < 0) {
@@ -629,6 +654,10 @@ int main(int argc, char** argv)
     }
     if (mode != "serve")
         return usage();
+    // The bus's own plug and unplug events are built from its emulated /sys,
+    // which this process sees only through the preload.
+    if (usb)
+        usbemu::runWithUsbEmulation(argv);
 
     if (pipe(stopPipe) != 0)
         return 1;

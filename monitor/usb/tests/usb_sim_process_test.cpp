@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <signal.h>
 #include <string>
 #include <sys/wait.h>
@@ -81,6 +82,22 @@ protected:
         return reply;
     }
 
+    // Waits until the file holds `text` at least `times` times.
+    static bool appears(const std::string& file, const std::string& text, int times = 1)
+    {
+        for (int i = 0; i < 200; ++i) {
+            std::ifstream in(file);
+            const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            int found = 0;
+            for (auto at = content.find(text); at != std::string::npos; at = content.find(text, at + 1))
+                ++found;
+            if (found >= times)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
     std::string dir, ctl, bus;
     pid_t sim = -1;
 };
@@ -119,6 +136,39 @@ TEST_F(SimulatorUsbProcess, WifiChangesOverUsbGiveThePrintersSuccessAndBusyTexts
     control("busy 1");
     for (const char* args : {"set-ap 1 --name Other --open", "join 1 HomeNet"})
         EXPECT_EQ(wifi(args), "错误: 设备忙,打印中\nexit 1\n") << args;
+}
+
+TEST_F(SimulatorUsbProcess, WhileTheSpoolerPrintsWifiIsBusyAndStatusStillReads)
+{
+    control("print-job 1");
+    EXPECT_EQ(wifi("set-ap 1 --name Other --open"), "错误: 设备忙,打印中\nexit 1\n");
+    EXPECT_NE(status().find("\"code\":10,"), std::string::npos);
+    control("print-job 0");
+    EXPECT_EQ(wifi("set-ap 1 --name Other --open"), "设置成功: 已成功设置热点信息\nexit 0\n");
+}
+
+// A minute between polls: only the plug reports can bring the news in time.
+TEST_F(SimulatorUsbProcess, WatchFollowsUnplugAndPlugBack)
+{
+    const std::string out = dir + "/watch.out";
+    const pid_t watch = fork();
+    if (watch == 0) {
+        const std::string command = "exec env UMOCKDEV_DIR=" + bus + " LD_PRELOAD=libumockdev-preload.so.0 " +
+                                    VEXO_STATUS_PATH " --usb --interval 60 watch >" + out + " 2>&1";
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(watch, 0);
+    EXPECT_TRUE(appears(out, "status:  10 "));
+    control("plugged 0");
+    EXPECT_TRUE(appears(out, "status:  4444 连接断开"));
+    EXPECT_TRUE(appears(out, "unplugged: VEXO(USB)"));
+    control("status 3004");
+    control("plugged 1");
+    EXPECT_TRUE(appears(out, "plugged in: VEXO(USB)"));
+    EXPECT_TRUE(appears(out, "status:  3004 "));
+    kill(watch, SIGTERM);
+    waitpid(watch, nullptr, 0);
 }
 
 }  // namespace
