@@ -1,0 +1,319 @@
+#include "driver.h"
+
+#include "catalogue_drivers.h"
+#include "media.h"
+#include "print_job.h"
+#include "status_cache.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+namespace vexo::app {
+namespace {
+
+class DeviceOutput final : public Output {
+public:
+    explicit DeviceOutput(pappl_device_t* device) : device_(device) {}
+    bool write(const void* data, std::size_t size) override
+    {
+        return papplDeviceWrite(device_, data, size) == static_cast<ssize_t>(size);
+    }
+    void flush() override { papplDeviceFlush(device_); }
+
+private:
+    pappl_device_t* device_;
+};
+
+// What one job keeps between the callbacks.
+struct JobState {
+    JobState(pappl_device_t* device, const JobChoices& choices) : out(device), job(out, choices) {}
+    DeviceOutput out;
+    PrintJob job;
+};
+
+JobState* stateOf(pappl_job_t* job)
+{
+    return static_cast<JobState*>(papplJobGetData(job));
+}
+
+JobChoices choicesOf(const pappl_pr_options_t* options)
+{
+    JobChoices choices;
+    choices.mediaType = mediaTypeCode(options->media.type);
+    if (options->sides & PAPPL_SIDES_TWO_SIDED_SHORT_EDGE)
+        choices.duplex = 1;
+    else if (options->sides & PAPPL_SIDES_TWO_SIDED_LONG_EDGE)
+        choices.duplex = 2;
+    choices.darkness = darknessLevel(options->darkness_configured, options->print_darkness);
+    return choices;
+}
+
+void abortJob(pappl_job_t* job, const std::string& reason)
+{
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", reason.c_str());
+    papplJobSetMessage(job, "%s", reason.c_str());
+    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, PAPPL_JREASON_NONE);
+}
+
+bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
+{
+    // The header here is PAPPL's guess; each page brings its own.
+    papplJobSetData(job, new JobState(device, choicesOf(options)));
+    return true;
+}
+
+bool startPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned page)
+{
+    JobState* state = stateOf(job);
+    if (!state)
+        return false;
+    const std::string problem = state->job.startPage(options->header);
+    if (!problem.empty()) {
+        abortJob(job, "Page " + std::to_string(page) + " refused: " + problem + ".");
+        return false;
+    }
+    return true;
+}
+
+bool writeLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y, const unsigned char* line)
+{
+    if (JobState* state = stateOf(job))
+        state->job.writeLine(y, line);
+    return true;
+}
+
+bool endPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned page)
+{
+    JobState* state = stateOf(job);
+    if (!state)
+        return false;
+    if (papplJobIsCanceled(job))
+        return true;  // the job's end sends the cancel
+    if (!state->job.endPage()) {
+        abortJob(job, "Page " + std::to_string(page) + " could not be sent to the printer.");
+        return false;
+    }
+    return true;
+}
+
+bool endJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
+{
+    JobState* state = stateOf(job);
+    if (!state)
+        return false;
+    bool ok = true;
+    if (papplJobIsCanceled(job) || state->job.failed()) {
+        state->job.cancel();
+        ok = !state->job.failed();
+    } else if (!state->job.finish()) {
+        abortJob(job, "The end of the job could not be sent to the printer.");
+        state->job.cancel();
+        ok = false;
+    }
+    papplJobSetData(job, nullptr);
+    delete state;
+    return ok;
+}
+
+// A job already in the printer's language goes to the device as it is.
+bool printRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
+{
+    const int fd = ::open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        abortJob(job, "The job's file could not be opened.");
+        return false;
+    }
+    char buffer[65536];
+    bool ok = true;
+    bool sentAny = false;
+    ssize_t got;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
+        if (papplJobIsCanceled(job))
+            break;
+        if (papplDeviceWrite(device, buffer, static_cast<std::size_t>(got)) != got) {
+            ok = false;
+            break;
+        }
+        sentAny = true;
+    }
+    ::close(fd);
+    if (papplJobIsCanceled(job) && sentAny)
+        papplDevicePuts(device, joblang::kCancelJob);
+    papplDeviceFlush(device);
+    if (!ok || got < 0)
+        abortJob(job, "The job could not be sent to the printer.");
+    return ok && got >= 0;
+}
+
+void identify(pappl_printer_t* printer, pappl_identify_actions_t, const char*)
+{
+    // The printer has no light, sound or screen a host can drive; the request
+    // is "displayed" in the log, which IPP Everywhere clients expect to exist.
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: the printer has no signal to give.");
+}
+
+void deletePrinter(pappl_printer_t*, pappl_pr_driver_data_t* data)
+{
+    delete static_cast<StatusCache*>(data->extension);
+    data->extension = nullptr;
+}
+
+void fillMedia(pappl_media_col_t& media, const char* source)
+{
+    media = {};
+    const MediaSize& a4 = mediaSizes().front();
+    std::strncpy(media.size_name, a4.pwgName, sizeof media.size_name - 1);
+    media.size_width = 21000;
+    media.size_length = 29700;
+    std::strncpy(media.source, source, sizeof media.source - 1);
+    std::strncpy(media.type, mediaTypes().front().ipp, sizeof media.type - 1);
+}
+
+ipp_t* extraAttributes()
+{
+    ipp_t* attrs = ippNew();
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr, "auto");
+    static const char* const intents[] = {"auto", "perceptual", "relative"};
+    ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", 3, nullptr, intents);
+    ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+    return attrs;
+}
+
+}  // namespace
+
+std::vector<pappl_pr_driver_t>& driverTable()
+{
+    static std::vector<pappl_pr_driver_t> table = [] {
+        std::vector<pappl_pr_driver_t> list;
+        for (const DriverInfo& driver : catalogueDrivers())
+            list.push_back({driver.name.c_str(), driver.description.c_str(), driver.deviceId.c_str(), nullptr});
+        return list;
+    }();
+    return table;
+}
+
+const char* autoAddCallback(const char*, const char* deviceUri, const char* deviceId, void*)
+{
+    const std::string name = autoAddDriver(deviceUri ? deviceUri : "", deviceId ? deviceId : "");
+    for (const DriverInfo& driver : catalogueDrivers())
+        if (driver.name == name)
+            return driver.name.c_str();  // PAPPL keeps the pointer
+    return nullptr;
+}
+
+bool driverCallback(pappl_system_t* system, const char* driverName, const char*, const char*,
+                    pappl_pr_driver_data_t* data, ipp_t** attrs, void*)
+{
+    const DriverInfo* driver = nullptr;
+    for (const DriverInfo& candidate : catalogueDrivers())
+        if (driverName && candidate.name == driverName)
+            driver = &candidate;
+    if (!driver) {
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "No driver named '%s'.", driverName ? driverName : "");
+        return false;
+    }
+
+    data->extension = new StatusCache;
+    data->delete_cb = deletePrinter;
+    data->identify_cb = identify;
+    data->printfile_cb = printRaw;
+    data->rstartjob_cb = startJob;
+    data->rstartpage_cb = startPage;
+    data->rwriteline_cb = writeLine;
+    data->rendpage_cb = endPage;
+    data->rendjob_cb = endJob;
+    data->status_cb = applyCachedStatus;
+    data->format = kNativeFormat;
+
+    std::strncpy(data->make_and_model, driver->description.c_str(), sizeof data->make_and_model - 1);
+    data->ppm = 20;
+    data->kind = PAPPL_KIND_DOCUMENT;
+    data->has_supplies = true;
+    data->orient_default = IPP_ORIENT_PORTRAIT;
+    data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME;
+    data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
+    data->content_default = PAPPL_CONTENT_AUTO;
+    data->quality_default = IPP_QUALITY_NORMAL;
+    data->scaling_default = PAPPL_SCALING_AUTO;
+    // 8-bit lines for the printer's own halftoner; nothing forced.
+    data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+    data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;
+    data->duplex = PAPPL_DUPLEX_NORMAL;
+    data->sides_supported = PAPPL_SIDES_ONE_SIDED | PAPPL_SIDES_TWO_SIDED_LONG_EDGE | PAPPL_SIDES_TWO_SIDED_SHORT_EDGE;
+    data->sides_default = PAPPL_SIDES_ONE_SIDED;
+
+    data->num_resolution = 2;
+    data->x_resolution[0] = data->y_resolution[0] = 600;
+    data->x_resolution[1] = data->y_resolution[1] = 1200;
+    data->x_default = data->y_default = 600;
+
+    data->borderless = false;
+    data->left_right = 0;  // the queue's PPD has no hardware margins either
+    data->bottom_top = 0;
+
+    data->num_media = 0;
+    for (const MediaSize& size : mediaSizes())
+        data->media[data->num_media++] = size.pwgName;
+    data->media[data->num_media++] = kCustomMin;
+    data->media[data->num_media++] = kCustomMax;
+
+    data->num_source = 0;
+    for (const char* source : kSources) {
+        fillMedia(data->media_ready[data->num_source], source);
+        data->source[data->num_source++] = source;
+    }
+    fillMedia(data->media_default, kSources[0]);
+
+    data->num_type = 0;
+    for (const MediaType& type : mediaTypes())
+        data->type[data->num_type++] = type.ipp;
+
+    data->darkness_supported = kDarknessLevels;
+    data->darkness_configured = 0;
+    data->darkness_default = 0;
+
+    data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+    data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+
+    *attrs = extraAttributes();
+    return true;
+}
+
+void createCallback(pappl_printer_t* printer, void*)
+{
+    pappl_supply_t toner{};
+    toner.color = PAPPL_SUPPLY_COLOR_BLACK;
+    std::strncpy(toner.description, "Black Toner", sizeof toner.description - 1);
+    toner.is_consumed = true;
+    toner.level = -1;  // unknown
+    toner.type = PAPPL_SUPPLY_TYPE_TONER_CARTRIDGE;
+    papplPrinterSetSupplies(printer, 1, &toner);
+}
+
+const char* mimeCallback(const unsigned char* header, size_t size, void*)
+{
+    static constexpr std::string_view kStart = "Event=StartOfJob;";
+    if (size >= kStart.size() && std::memcmp(header, kStart.data(), kStart.size()) == 0)
+        return kNativeFormat;
+    return nullptr;
+}
+
+bool applyCachedStatus(pappl_printer_t* printer)
+{
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(printer, &data);
+    const auto* cache = static_cast<const StatusCache*>(data.extension);
+    if (!cache)
+        return true;
+    PrinterStatus status = cache->copy();
+    if (!status.known)
+        return true;
+    papplPrinterSetReasons(printer, status.reasons & kPrinterReasons, ~status.reasons & kPrinterReasons);
+    if (!status.supplies.empty())
+        papplPrinterSetSupplies(printer, static_cast<int>(status.supplies.size()), status.supplies.data());
+    return true;
+}
+
+}  // namespace vexo::app

@@ -1,0 +1,124 @@
+// vexo-printer-app: an IPP Everywhere printer for the printers of the
+// catalogue, so that any IPP client prints to them without a driver.
+#include "driver.h"
+
+#include <pappl/pappl.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kVersion = "0.1.0";
+constexpr const char* kFooter =
+    "Vexo printer application " "0.1.0" ". Prints to the printers of the catalogue over IPP Everywhere.";
+
+const char* optionOr(const char* name, int numOptions, cups_option_t* options, const char* fallback)
+{
+    const char* value = cupsGetOption(name, numOptions, options);
+    return value ? value : fallback;
+}
+
+pappl_loglevel_t logLevel(const char* value)
+{
+    if (!value)
+        return PAPPL_LOGLEVEL_WARN;
+    static constexpr struct {
+        const char* name;
+        pappl_loglevel_t level;
+    } kLevels[] = {{"fatal", PAPPL_LOGLEVEL_FATAL}, {"error", PAPPL_LOGLEVEL_ERROR}, {"warn", PAPPL_LOGLEVEL_WARN},
+                   {"info", PAPPL_LOGLEVEL_INFO},   {"debug", PAPPL_LOGLEVEL_DEBUG}};
+    for (const auto& entry : kLevels)
+        if (std::strcmp(value, entry.name) == 0)
+            return entry.level;
+    return PAPPL_LOGLEVEL_WARN;
+}
+
+// Called for `server` and, cheaply, for `drivers`: no devices, no threads.
+pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void* data)
+{
+    const char* portText = cupsGetOption("server-port", numOptions, options);
+    int port = 0;
+    if (portText) {
+        char* end = nullptr;
+        const long value = std::strtol(portText, &end, 10);
+        if (*portText == '\0' || *end != '\0' || value < 0 || value > 65535) {
+            std::fprintf(stderr, "vexo-printer-app: bad server-port '%s'.\n", portText);
+            return nullptr;
+        }
+        port = static_cast<int>(value);
+    }
+
+    // The server's own folder, as PAPPL would pick it, so that no run (not
+    // even `drivers`) leaves a folder of its own behind.
+    std::string spool = optionOr("spool-directory", numOptions, options, "");
+    if (spool.empty()) {
+        const char* tmpdir = std::getenv("TMPDIR");
+        spool = ::getuid() == 0 ? "/var/spool/vexo-printer-app"
+                                : std::string(tmpdir && *tmpdir ? tmpdir : "/tmp") + "/vexo-printer-app" +
+                                      std::to_string(::getuid()) + ".d";
+    }
+
+    // Printing is for this computer alone unless the user shares the printer;
+    // administration through the web pages stays local either way. TLS only
+    // matters once the printer is shared.
+    const char* listen = optionOr("listen-hostname", numOptions, options, "localhost");
+    const bool shared = std::strcmp(listen, "localhost") != 0;
+    pappl_soptions_t soptions =
+        PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY;
+    if (!shared)
+        soptions |= PAPPL_SOPTIONS_NO_TLS;
+    pappl_system_t* system = papplSystemCreate(
+        soptions, optionOr("system-name", numOptions, options, "Vexo Printer App"), port, "_print,_universal",
+        spool.c_str(), optionOr("log-file", numOptions, options, "-"),
+        logLevel(cupsGetOption("log-level", numOptions, options)), cupsGetOption("auth-service", numOptions, options),
+        false);
+    if (!system)
+        return nullptr;
+
+    if (std::strcmp(listen, "*") == 0) {
+        papplSystemAddListeners(system, nullptr);
+    } else {
+        papplSystemAddListeners(system, listen);
+        papplSystemSetHostName(system, optionOr("server-hostname", numOptions, options, listen));
+    }
+
+    auto& drivers = vexo::app::driverTable();
+    papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(), vexo::app::autoAddCallback,
+                                 vexo::app::createCallback, vexo::app::driverCallback, data);
+    papplSystemSetFooterHTML(system, kFooter);  // without one the web pages crash
+    papplSystemSetMIMECallback(system, vexo::app::mimeCallback, nullptr);
+    return system;
+}
+
+void usage(void*)
+{
+    std::puts("Usage: vexo-printer-app SUB-COMMAND [OPTIONS] [FILENAME]\n"
+              "\n"
+              "Sub-commands: add, autoadd, cancel, default, delete, devices, drivers, jobs,\n"
+              "modify, options, printers, server, shutdown, status, submit.\n"
+              "\n"
+              "Server options (-o NAME=VALUE):\n"
+              "  listen-hostname=HOST  address to listen on: localhost (default), a host name\n"
+              "                        or address, or * for every network (shares the printers)\n"
+              "  server-port=PORT      IPP port (default: chosen by the application)\n"
+              "  server-hostname=NAME  host name in the printers' URIs\n"
+              "  spool-directory=DIR   where jobs are kept while they print\n"
+              "  log-file=FILE         log file, or - for standard error\n"
+              "  log-level=LEVEL       fatal, error, warn (default), info or debug\n"
+              "\n"
+              "Add a printer:  vexo-printer-app add -d NAME -m DRIVER|auto -v DEVICE-URI\n"
+              "                (DEVICE-URI: usb://..., socket://ADDRESS:9100)");
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    auto& drivers = vexo::app::driverTable();
+    return papplMainloop(argc, argv, kVersion, kFooter, static_cast<int>(drivers.size()), drivers.data(),
+                         vexo::app::autoAddCallback, vexo::app::driverCallback, nullptr, nullptr, systemCallback,
+                         usage, nullptr);
+}
