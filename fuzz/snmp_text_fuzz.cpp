@@ -1,9 +1,10 @@
-// Rendered SNMP status and toner values, and the discovery text, through
-// the monitor's decoding.
+// Status texts and toner values, and the discovery text, through the
+// monitor's reading rules.
 #include "Catalogue.h"
 #include "NetTransport.h"
 #include "SnmpDiscovery.h"
 #include "SnmpStatus.h"
+#include "StatusValues.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -15,13 +16,16 @@ using namespace vexo::net;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     FuzzedDataProvider in(data, size);
-    const std::string status = in.ConsumeRandomLengthString(kStatusTextSize);
-    const std::string toner = in.ConsumeRandomLengthString(kTonerTextSize);
+    const std::string status = in.ConsumeRandomLengthString(1024);
+    const std::int64_t toner = in.ConsumeIntegral<std::int64_t>();
     const size_t capacity = in.ConsumeIntegralInRange<size_t>(0, 64);
     const std::string discovery = in.ConsumeRemainingBytesAsString();
 
-    const StatusReading r = readingFromTexts(status, toner);
-    if (r.answered != parseStatusCode(status).has_value() || r.toner < 0)
+    const auto code = statusCodeFromText(status);
+    if (code && (*code < -999'999'999 || *code > 999'999'999))
+        std::abort();
+    const auto percent = tonerPercent(toner);
+    if (percent && (*percent < 0 || *percent > 100))
         std::abort();
 
     DiscoveryText rebuilt(capacity);

@@ -57,6 +57,13 @@ int runWifi(Context& ctx, const QStringList& args);
 
 // Output shared by the commands.
 QString levelName(qint64 level);
+// Text from a printer made safe for a terminal: control characters (C0, DEL,
+// C1) and the bidirectional overrides appear as \xNN or \u{NNNN}, a
+// backslash as two, so the printer can neither move the cursor nor retitle
+// the window. JSON needs none of this: it escapes by itself.
+QString visible(const QString& text);
+// Refuses more than `most` arguments; true when it did.
+bool tooMany(Context& ctx, const QStringList& args, qsizetype most);
 QByteArray printerJson(const Printer& p, int index);
 QByteArray statusJson(const Printer& p, const StatusInfo& s);
 void printStatus(Context& ctx, const Printer& p, const StatusInfo& s);

@@ -31,7 +31,8 @@ QJsonObject printerObject(const Printer& p, int index)
 QJsonObject statusObject(const StatusInfo& s)
 {
     return {{"level", s.level},      {"levelName", levelName(s.level)}, {"message", s.message},
-            {"discription", s.discription}, {"toner", s.toner},         {"code", s.code}};
+            {"discription", s.discription}, {"toner", s.toner ? QJsonValue(*s.toner) : QJsonValue()},
+            {"code", s.code}};
 }
 
 // Waits for the reading that follows a selection (the first after "connecting").
@@ -82,11 +83,37 @@ std::optional<Printer> pick(Context& ctx, const QStringList& args, bool required
     }
     const auto found = ctx.find(list, args.first());
     if (!found)
-        ctx.err << "no printer matches \"" << args.first() << "\"\n";
+        ctx.err << "no printer matches \"" << visible(args.first()) << "\"\n";
     return found;
 }
 
 }  // namespace
+
+QString visible(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+            out += QStringLiteral("\\x%1").arg(unsigned(u), 2, 16, QLatin1Char('0'));
+        else if ((u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) || u == 0x200E || u == 0x200F)
+            out += QStringLiteral("\\u{%1}").arg(unsigned(u), 4, 16, QLatin1Char('0'));
+        else if (u == u'\\')
+            out += QStringLiteral("\\\\");
+        else
+            out += c;
+    }
+    return out;
+}
+
+bool tooMany(Context& ctx, const QStringList& args, qsizetype most)
+{
+    if (args.size() <= most)
+        return false;
+    ctx.err << "unexpected argument " << visible(args[most]) << '\n';
+    return true;
+}
 
 QString levelName(qint64 level)
 {
@@ -114,18 +141,20 @@ void printStatus(Context& ctx, const Printer& p, const StatusInfo& s)
     if (ctx.json) {
         ctx.out << statusJson(p, s) << '\n';
     } else {
-        ctx.out << p.label << '\n'
-                << "  status:  " << s.code << ' ' << s.message << " (" << levelName(s.level) << ")\n";
+        ctx.out << visible(p.label) << '\n'
+                << "  status:  " << s.code << ' ' << visible(s.message) << " (" << levelName(s.level) << ")\n";
         if (!s.discription.isEmpty())
-            ctx.out << "  advice:  " << s.discription << '\n';
+            ctx.out << "  advice:  " << visible(s.discription) << '\n';
         if (p.hasTonerInfo)
-            ctx.out << "  toner:   " << s.toner << "%\n";
+            ctx.out << "  toner:   " << (s.toner ? QString::number(*s.toner) + u'%' : QStringLiteral("unknown")) << '\n';
     }
     ctx.out.flush();
 }
 
-int runDiscover(Context& ctx, const QStringList&)
+int runDiscover(Context& ctx, const QStringList& args)
 {
+    if (tooMany(ctx, args, 0))
+        return 2;
     const QList<Printer> list = ctx.discover();
     if (ctx.json) {
         QJsonArray printers;
@@ -151,6 +180,8 @@ int runDiscover(Context& ctx, const QStringList&)
 
 int runStatus(Context& ctx, const QStringList& args)
 {
+    if (tooMany(ctx, args, 1))
+        return 2;
     const auto printer = pick(ctx, args, true);
     if (!printer)
         return 1;
@@ -163,13 +194,15 @@ int runStatus(Context& ctx, const QStringList& args)
 
 int runWatch(Context& ctx, const QStringList& args)
 {
+    if (tooMany(ctx, args, 1))
+        return 2;
     // Without a printer named, the first found; none found: the first plugged in.
     const QList<Printer> list = ctx.discover();
     std::optional<Printer> printer;
     if (!args.isEmpty()) {
         printer = ctx.find(list, args.first());
         if (!printer) {
-            ctx.err << "no printer matches \"" << args.first() << "\"\n";
+            ctx.err << "no printer matches \"" << visible(args.first()) << "\"\n";
             return 1;
         }
     } else if (!list.isEmpty()) {
@@ -197,7 +230,7 @@ int runWatch(Context& ctx, const QStringList& args)
             if (ctx.json)
                 ctx.out << "{\"event\":\"" << event << "\",\"printer\":" << printerJson(p, 0) << "}\n";
             else
-                ctx.out << event << ": " << p.label << '\n';
+                ctx.out << event << ": " << visible(p.label) << '\n';
         };
         for (const Printer& p : seen)
             if (!now.contains(p))

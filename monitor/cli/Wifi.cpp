@@ -121,7 +121,7 @@ bool failed(const AlertTriple& t) { return t.show && t.title != u"设置成功";
 bool report(Context& ctx, const AlertTriple& t)
 {
     if (t.show)
-        (failed(t) ? ctx.err : ctx.out) << t.title << ": " << t.text << '\n';
+        (failed(t) ? ctx.err : ctx.out) << visible(t.title) << ": " << visible(t.text) << '\n';
     return failed(t);
 }
 
@@ -150,7 +150,7 @@ void printHotSpots(QTextStream& out, const QList<HotSpot>& list)
     if (list.isEmpty())
         out << "  (no networks)\n";
     for (const HotSpot& h : list)
-        out << "  " << qSetFieldWidth(4) << Qt::left << QString::number(h.id) << qSetFieldWidth(0) << h.name
+        out << "  " << qSetFieldWidth(4) << Qt::left << QString::number(h.id) << qSetFieldWidth(0) << visible(h.name)
             << "  signal " << h.signalDB << '\n';
 }
 
@@ -179,7 +179,7 @@ int show(Context& ctx, NetworkModel& m, bool scanOnly)
         scanned = false;
     }
     for (const QString& f : failures)
-        ctx.err << f << '\n';
+        ctx.err << visible(f) << '\n';
 
     if (ctx.json) {
         QJsonObject o{{"hotSpotList", scanned ? QJsonValue(hotSpotArray(m.hotSpotList())) : QJsonValue()}};
@@ -194,15 +194,17 @@ int show(Context& ctx, NetworkModel& m, bool scanOnly)
     }
     if (apRead) {
         const APSetting& ap = m.apSetting();
-        ctx.out << "access point\n  name:     " << ap.APName << "\n  security: "
-                << (ap.encryptMode ? "WAP2PSK_AES" : "open") << "\n  password: " << ap.APPassword
-                << "\n  address:  " << ap.ip << " mask " << ap.mask << " gateway " << ap.gateway << '\n';
+        ctx.out << "access point\n  name:     " << visible(ap.APName) << "\n  security: "
+                << (ap.encryptMode ? "WAP2PSK_AES" : "open") << "\n  password: " << visible(ap.APPassword)
+                << "\n  address:  " << visible(ap.ip) << " mask " << visible(ap.mask) << " gateway "
+                << visible(ap.gateway) << '\n';
     }
     if (stationRead) {
         const ClietModeSetting& sta = m.clietModeSetting();
-        ctx.out << "station\n  network:  " << sta.WifiName << "\n  password: " << sta.WifiPassword
-                << "\n  address:  " << (sta.ipSetType == u"D" ? QStringLiteral("DHCP") : sta.ipSetType) << ' '
-                << sta.ip << " mask " << sta.mask << " gateway " << sta.gateway << '\n';
+        ctx.out << "station\n  network:  " << visible(sta.WifiName) << "\n  password: " << visible(sta.WifiPassword)
+                << "\n  address:  " << (sta.ipSetType == u"D" ? QStringLiteral("DHCP") : visible(sta.ipSetType))
+                << ' ' << visible(sta.ip) << " mask " << visible(sta.mask) << " gateway " << visible(sta.gateway)
+                << '\n';
     }
     if (scanned) {
         ctx.out << "networks\n";
@@ -247,7 +249,7 @@ int join(Context& ctx, NetworkModel& m, const QString& network, const Options& o
     const QList<HotSpot>& list = m.hotSpotList();
     const auto found = std::find_if(list.rbegin(), list.rend(), [&](const HotSpot& h) { return h.name == network; });
     if (found == list.rend()) {
-        ctx.err << "the printer does not see a network named \"" << network << "\"; it sees:\n";
+        ctx.err << "the printer does not see a network named \"" << visible(network) << "\"; it sees:\n";
         printHotSpots(ctx.err, list);
         return 1;
     }

@@ -82,6 +82,33 @@ void usage(QTextStream& s)
     s << "\nA printer is named by its number in the discover list, its address, its label or its model.\n";
 }
 
+enum class Option { none, taken, help, bad };
+
+// The global option at args[i], if it is one: applied and removed.
+Option takeGlobal(QStringList& args, qsizetype i, vexo::cli::Context& ctx, QTextStream& err)
+{
+    const QString opt = args[i];
+    if (opt == QLatin1String("--json")) {
+        ctx.json = true;
+    } else if (opt == QLatin1String("--usb")) {
+        ctx.usbOnly = true;
+    } else if (opt == QLatin1String("--interval")) {
+        bool ok = false;
+        ctx.intervalSeconds = i + 1 < args.size() ? args[i + 1].toInt(&ok) : 0;
+        if (!ok || ctx.intervalSeconds < 1) {
+            err << "--interval needs a whole number of seconds\n";
+            return Option::bad;
+        }
+        args.removeAt(i + 1);
+    } else if (opt == QLatin1String("--help")) {
+        return Option::help;
+    } else {
+        return Option::none;
+    }
+    args.removeAt(i);
+    return Option::taken;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -93,35 +120,46 @@ int main(int argc, char** argv)
 
     QStringList args = app.arguments().mid(1);
     while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
-        const QString opt = args.takeFirst();
-        if (opt == QLatin1String("--json")) {
-            ctx.json = true;
-        } else if (opt == QLatin1String("--usb")) {
-            ctx.usbOnly = true;
-        } else if (opt == QLatin1String("--interval") && !args.isEmpty()) {
-            bool ok = false;
-            ctx.intervalSeconds = args.takeFirst().toInt(&ok);
-            if (!ok || ctx.intervalSeconds < 1) {
-                err << "--interval needs a whole number of seconds\n";
-                return 2;
-            }
-        } else if (opt == QLatin1String("--help")) {
+        const Option o = takeGlobal(args, 0, ctx, err);
+        if (o == Option::help) {
             usage(out);
             return 0;
-        } else {
-            err << "unknown option " << opt << '\n';
+        }
+        if (o == Option::none)
+            err << "unknown option " << args.first() << '\n';
+        if (o == Option::none || o == Option::bad) {
             usage(err);
             return 2;
         }
     }
-    // Options may also follow the command.
-    if (args.removeAll(QStringLiteral("--json")) > 0)
-        ctx.json = true;
     if (args.isEmpty()) {
         usage(err);
         return 2;
     }
     const QString name = args.takeFirst();
+    const bool wifi = name == QLatin1String("wifi");
+    // Global options may also follow the command; anything else that looks
+    // like an option is the command's to take or refuse, never ignored.
+    static const QStringList wifiValueOptions{"--port", "--name", "--password", "--ip", "--mask", "--gateway"};
+    for (qsizetype i = 0; i < args.size();) {
+        if (wifi && wifiValueOptions.contains(args[i])) {
+            i += 2;  // its value may be anything, "--json" included
+            continue;
+        }
+        const Option o = takeGlobal(args, i, ctx, err);
+        if (o == Option::bad)
+            return 2;
+        if (o == Option::help && !wifi) {
+            usage(out);
+            return 0;
+        }
+        if (o == Option::none && !wifi && args[i].startsWith(QLatin1String("--"))) {
+            err << "unknown option " << args[i] << " for " << name << '\n';
+            return 2;
+        }
+        if (o != Option::taken)
+            ++i;
+    }
     for (const auto& c : vexo::cli::commands()) {
         if (name == QLatin1String(c.name)) {
             const int rc = c.run(ctx, args);

@@ -140,7 +140,7 @@ void PrinterModel::finishDiscovery(quint64 run, const QList<Printer>& usb, const
     qCDebug(lcMonitor).nospace().noquote() << "printerlist size = " << printerList_.size();
 
     if (printerList_.isEmpty()) {
-        setStatusInfo({3, QStringLiteral("没有连接的设备"), QStringLiteral("请刷新打印机列表或检查设备连接状态"), 0, 0});
+        setStatusInfo({3, QStringLiteral("没有连接的设备"), QStringLiteral("请刷新打印机列表或检查设备连接状态"), std::nullopt, 0});
         setSelectedPrinter(Printer(QString()));
         setShowNoPrinterAlter(true);
     } else {
@@ -247,7 +247,7 @@ void PrinterModel::applyReading(quint64 selection, Link link, const StatusReadin
         return;
     }
 
-    qCDebug(lcMonitor).nospace().noquote() << "status code = " << reading.code << " toner = " << reading.toner
+    qCDebug(lcMonitor).nospace().noquote() << "status code = " << reading.code << " toner = " << reading.toner.value_or(-1)
                                            << " haswakeup = " << selectedPrinter_.hasWakeUp;
     if (reading.code == 2009 && selectedPrinter_.hasWakeUp) {
         qCDebug(lcMonitor) << "printer sleeps, status queries stop";
@@ -261,7 +261,9 @@ void PrinterModel::applyReading(quint64 selection, Link link, const StatusReadin
     statusInfo_.message = QString::fromStdString(decoded.message);
     statusInfo_.discription = QString::fromStdString(decoded.discription);
     statusInfo_.code = reading.code;
-    statusInfo_.toner = reading.toner;
+    // An unreadable level says nothing new: the last known one stands.
+    if (reading.toner)
+        statusInfo_.toner = reading.toner;
     emit statusInfoChanged();
 }
 
@@ -359,14 +361,14 @@ void PrinterModel::refresh()
 {
     setIsSearchingPrinter(true);
     setSelectedPrinter(Printer(QString()));
-    setStatusInfo({1, QStringLiteral("正在连接"), QString(), 0, 5555});
+    setStatusInfo({1, QStringLiteral("正在连接"), QString(), std::nullopt, 5555});
     stopUpdateStatus();
     getPrinterList();
 }
 
 void PrinterModel::clickPrinter(const Printer& printer)
 {
-    setStatusInfo({1, QStringLiteral("connecting"), QString(), 0, 5555});
+    setStatusInfo({1, QStringLiteral("connecting"), QString(), std::nullopt, 5555});
     setSelectedPrinter(printer);
     isWakeUp_ = true;
     updateStatus(printer);

@@ -104,7 +104,7 @@ private:
 
     QList<Printer> printerList_;
     Printer selectedPrinter_{QString()};
-    StatusInfo statusInfo_{1, QStringLiteral("正在连接"), QString(), 0, 5555};
+    StatusInfo statusInfo_{1, QStringLiteral("正在连接"), QString(), std::nullopt, 5555};
     TimerMode timerMode_ = TimerMode::stopped;
     bool showNoPrinterAlter_ = false;
     bool showRefreshAlter_ = false;

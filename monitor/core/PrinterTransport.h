@@ -5,6 +5,7 @@
 #include <QList>
 
 #include <functional>
+#include <optional>
 
 class PrinterModel;
 
@@ -12,7 +13,7 @@ class PrinterModel;
 struct StatusReading {
     bool answered = false;  // false: unplugged, switched off or timed out
     qint64 code = 0;
-    qint64 toner = 0;       // percent
+    std::optional<qint64> toner;  // percent 0..100; absent when unreadable
 };
 
 // A device of the printer vendor plugged in (arrived) or out.

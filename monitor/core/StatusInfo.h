@@ -3,16 +3,18 @@
 #include <QMetaType>
 #include <QString>
 
+#include <optional>
+
 // Decoded state of the selected printer as the status panel shows it.
 struct StatusInfo {
     qint64 level = 1;     // 1 normal, 2 warning, 3 error
     QString message;
     QString discription;  // advice, may be empty
-    qint64 toner = 0;     // percent
+    std::optional<qint64> toner;  // percent 0..100; absent while unknown
     qint64 code = 0;      // raw code; 5555 connecting, 4444 no answer, 0 no printer
 
     StatusInfo() = default;
-    StatusInfo(qint64 level, QString message, QString discription, qint64 toner, qint64 code)
+    StatusInfo(qint64 level, QString message, QString discription, std::optional<qint64> toner, qint64 code)
         : level(level), message(std::move(message)), discription(std::move(discription)),
           toner(toner), code(code)
     {

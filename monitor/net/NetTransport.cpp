@@ -3,6 +3,7 @@
 #include "Catalogue.h"
 #include "Log.h"
 #include "PrinterModel.h"
+#include "StatusValues.h"
 #include "TCPCommucator.h"
 
 #include <QMetaObject>
@@ -46,15 +47,27 @@ QList<Printer> printersFromDiscoveryText(std::string_view text, std::span<const 
     return printers;
 }
 
-StatusReading readingFromTexts(std::string_view status, std::string_view toner)
+namespace {
+
+std::optional<std::int64_t> statusCode(const std::optional<SnmpValue>& status)
+{
+    if (!status || status->kind != SnmpValue::Kind::octets)
+        return std::nullopt;
+    return statusCodeFromText(status->octets);
+}
+
+}  // namespace
+
+StatusReading readingFromValues(const std::optional<SnmpValue>& status, const std::optional<SnmpValue>& toner)
 {
     StatusReading r;
-    const auto code = parseStatusCode(status);
+    const auto code = statusCode(status);
     if (!code)
         return r;
     r.answered = true;
     r.code = *code;
-    r.toner = parseToner(toner);
+    if (toner && toner->integer)
+        r.toner = tonerPercent(*toner->integer);
     return r;
 }
 
@@ -84,13 +97,14 @@ StatusReading NetTransport::getSNMPStatus(const Printer& printer)
 {
     const std::string ip = printer.ip.toStdString();
     qCDebug(lcMonitor).noquote() << "snmp query ip =" << printer.ip;
-    const std::string status = getPrinterStatusBySNMP(ip, kStatusOid, kStatusTextSize, options_.query);
-    qCDebug(lcMonitor).noquote() << "rInfo =" << QString::fromStdString(status);
-    if (!parseStatusCode(status))
-        return {};  // "error", or a value we cannot read: no answer
-    const std::string toner = getPrinterStatusBySNMP(ip, kTonerOid, kTonerTextSize, options_.query);
-    qCDebug(lcMonitor).noquote() << "toner oid ret =" << QString::fromStdString(toner);
-    return readingFromTexts(status, toner);
+    const auto status = getPrinterStatusBySNMP(ip, kStatusOid, options_.query);
+    if (status)
+        qCDebug(lcMonitor).noquote() << "rInfo =" << QByteArray::fromStdString(status->octets).toPercentEncoding(" ,\"");
+    if (!statusCode(status))
+        return {};  // no answer, or a value we cannot read: no answer
+    const auto toner = getPrinterStatusBySNMP(ip, kTonerOid, options_.query);
+    qCDebug(lcMonitor) << "toner oid ret =" << (toner && toner->integer ? *toner->integer : -1);
+    return readingFromValues(status, toner);
 }
 
 std::optional<QList<Printer>> NetTransport::printersAt(const std::string& ip)
@@ -101,11 +115,11 @@ std::optional<QList<Printer>> NetTransport::printersAt(const std::string& ip)
         quick.timeoutUs = 1'000'000;
     if (quick.retries < 0)
         quick.retries = 1;
-    const std::string oid = getPrinterStatusBySNMP(ip, kSysObjectIDOid, kOidTextSize, quick);
-    if (oid.empty() || oid == "error")
+    const auto id = getPrinterStatusBySNMP(ip, kSysObjectIDOid, quick);
+    if (!id)
         return std::nullopt;
-    return printersFromDiscoveryText(ip + "," + oid + "|",
-                                     options_.catalogue.empty() ? catalogueInForce() : options_.catalogue);
+    return printersForNetworkDevice(QString::fromStdString(ip), QString::fromStdString(id->objid),
+                                    options_.catalogue.empty() ? catalogueInForce() : options_.catalogue);
 }
 
 void NetTransport::createWakeUpServer(PrinterModel& model)

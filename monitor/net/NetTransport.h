@@ -66,7 +66,8 @@ private:
 // Printers the discovery text names, through the catalogue.
 QList<Printer> printersFromDiscoveryText(std::string_view text, std::span<const OrrinPrinter> catalogue);
 
-// A status reading from the rendered status and toner values.
-StatusReading readingFromTexts(std::string_view status, std::string_view toner);
+// A status reading from the status and toner objects' values: answered when
+// the status is a text holding a code; the toner only as an integer percent.
+StatusReading readingFromValues(const std::optional<SnmpValue>& status, const std::optional<SnmpValue>& toner);
 
 }  // namespace vexo::net

@@ -2,6 +2,7 @@
 
 #include "Log.h"
 #include "SnmpLibrary.h"
+#include "SnmpReply.h"
 
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
@@ -12,6 +13,7 @@
 #include <sys/select.h>
 
 #include <bit>
+#include <deque>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -40,11 +42,24 @@ std::string dotted(std::uint32_t hostOrder)
     return text;
 }
 
+// One broadcast request and the network it collects for.
+struct Probe {
+    DiscoveryContext* context = nullptr;
+    long requestId = 0;
+};
+
 int mc_network_discovery_cb(int operation, netsnmp_session*, int, netsnmp_pdu* pdu, void* magic)
 {
     qCDebug(lcMonitor) << " execute in function mc_network_discovery_cb +++++++++++++++++";
     if (operation == NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE) {
-        auto* context = static_cast<DiscoveryContext*>(magic);
+        auto* probe = static_cast<Probe*>(magic);
+        DiscoveryContext* context = probe->context;
+        // Requests, traps, reports and answers to someone else's request
+        // reach this callback too: none of them is a printer answering us.
+        if (!isAnswerTo(pdu, probe->requestId, std::nullopt)) {
+            ++context->rejected;
+            return 0;
+        }
         context->count += mc_network_discovery_handle(pdu, context);
         qCDebug(lcMonitor, " add %d printer", context->count);
     }
@@ -55,7 +70,7 @@ int mc_network_discovery_cb(int operation, netsnmp_session*, int, netsnmp_pdu* p
 
 // Opens a session to one broadcast address and sends the discovery GET;
 // null when either fails.
-netsnmp_session* sendProbe(const std::string& broadcast, DiscoveryContext& context)
+netsnmp_session* sendProbe(const std::string& broadcast, Probe& probe)
 {
     netsnmp_session session;
     snmp_sess_init(&session);
@@ -65,7 +80,7 @@ netsnmp_session* sendProbe(const std::string& broadcast, DiscoveryContext& conte
     session.peername = const_cast<char*>(broadcast.c_str());
     session.flags |= SNMP_FLAGS_UDP_BROADCAST;
     session.callback = mc_network_discovery_cb;
-    session.callback_magic = &context;
+    session.callback_magic = &probe;
     qCDebug(lcMonitor, "brocast sub net ip = %s", broadcast.c_str());
 
     netsnmp_session* open = snmp_open(&session);
@@ -74,13 +89,15 @@ netsnmp_session* sendProbe(const std::string& broadcast, DiscoveryContext& conte
         return nullptr;
     }
     netsnmp_pdu* pdu = snmp_pdu_create(SNMP_MSG_GET);
+    pdu->reqid = newRequestId();
     for (const char* text : kRequested) {
         oid name[MAX_OID_LEN];
         size_t nameLen = MAX_OID_LEN;
         if (read_objid(text, name, &nameLen))
             snmp_add_null_var(pdu, name, nameLen);
     }
-    if (snmp_send(open, pdu) == 0) {
+    probe.requestId = snmp_send(open, pdu);
+    if (probe.requestId == 0) {
         qCDebug(lcMonitor) << " send snmp request error ++++++++++++++++++++++++++++++++++++++++++";
         snmp_free_pdu(pdu);
         snmp_close(open);
@@ -234,6 +251,7 @@ DiscoveryStats autoDetectSNMPPrinters(DiscoveryText& out, const std::vector<Prob
 {
     DiscoveryStats stats;
     std::vector<DiscoveryContext> contexts(targets.size());
+    std::deque<Probe> probes;  // the sessions' callback arguments: they must not move
     std::vector<netsnmp_session*> sessions;
     {
         std::lock_guard lock(snmpLock());
@@ -243,7 +261,8 @@ DiscoveryStats autoDetectSNMPPrinters(DiscoveryText& out, const std::vector<Prob
         for (size_t i = 0; i < targets.size(); ++i) {
             bool sent = false;
             for (const std::string& broadcast : targets[i].broadcasts) {
-                if (netsnmp_session* s = sendProbe(broadcast, contexts[i])) {
+                Probe& probe = probes.emplace_back(Probe{&contexts[i], 0});
+                if (netsnmp_session* s = sendProbe(broadcast, probe)) {
                     sessions.push_back(s);
                     sent = true;
                 }
@@ -264,6 +283,7 @@ DiscoveryStats autoDetectSNMPPrinters(DiscoveryText& out, const std::vector<Prob
             out.append(h.ip_addr, h.oid);
         stats.replies += c.replies;
         stats.duplicates += c.duplicates;
+        stats.rejected += c.rejected;
         overflow += size_t(c.overflow);
     }
     if (out.dropped() + overflow > 0)

@@ -66,6 +66,7 @@ struct DiscoveryContext {
     int replies = 0;     // every reply delivered, repeats included
     int duplicates = 0;  // replies from a host already recorded
     int overflow = 0;    // new hosts past kMaxDiscoveredPrinters
+    int rejected = 0;    // packets that were no answer to our request
 };
 
 struct DiscoveryOptions {
@@ -77,6 +78,7 @@ struct DiscoveryStats {
     int networks = 0;    // networks whose request went out
     int replies = 0;
     int duplicates = 0;
+    int rejected = 0;
     int quietWaits = 0;  // for all networks together
 };
 

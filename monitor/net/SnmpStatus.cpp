@@ -1,7 +1,5 @@
 #include "SnmpStatus.h"
 
-#include <cstring>
-
 #include "Log.h"
 #include "SnmpDiscovery.h"
 #include "SnmpLibrary.h"
@@ -9,51 +7,79 @@
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
-#include <charconv>
+#include <arpa/inet.h>
+#include <sys/select.h>
+
+#include <chrono>
 
 namespace vexo::net {
 
 namespace {
 
-// Digits only, at most nine: status codes have up to four, and anything far
-// longer is not one.
-std::optional<std::int64_t> decimal(std::string_view s)
-{
-    if (s.empty() || s.size() > 9 || s.front() == '-' || s.front() == '+')
-        return std::nullopt;
-    std::int64_t value = 0;
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-    if (ec != std::errc() || end != s.data() + s.size())
-        return std::nullopt;
-    return value;
-}
+struct Pending {
+    std::uint32_t peer = 0;
+    std::uint16_t port = kSnmpPort;
+    long requestId = 0;
+    oid name[MAX_OID_LEN] = {};
+    size_t nameLength = 0;
+    bool done = false;
+    std::optional<SnmpValue> value;
+    int rejected = 0;
+};
 
-// A status code may be negative; it is decoded like any other.
-std::optional<std::int64_t> signedDecimal(std::string_view s)
+int queryCallback(int operation, netsnmp_session*, int, netsnmp_pdu* pdu, void* magic)
 {
-    const bool negative = !s.empty() && s.front() == '-';
-    const auto value = decimal(negative ? s.substr(1) : s);
-    if (!value)
-        return std::nullopt;
-    return negative ? -*value : *value;
+    auto* p = static_cast<Pending*>(magic);
+    if (operation != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE) {
+        p->done = true;  // timed out or disconnected
+        return 1;
+    }
+    const auto from = senderOf(pdu);
+    if (!from || from->address != p->peer || from->port != p->port || pdu->command != SNMP_MSG_RESPONSE ||
+        pdu->reqid != p->requestId) {
+        // Not the printer's answer: keep the request open for the real one.
+        ++p->rejected;
+        return 0;
+    }
+    p->done = true;
+    if (pdu->errstat != SNMP_ERR_NOERROR) {
+        qCDebug(lcMonitor, "error in packet. and reason is :%s", snmp_errstring(int(pdu->errstat)));
+        return 1;
+    }
+    if (const netsnmp_variable_list* v = askedVariable(pdu, p->name, p->nameLength))
+        p->value = valueOf(v);
+    return 1;
 }
 
 }  // namespace
 
-std::string getPrinterStatusBySNMP(const std::string& ip, std::string_view oidText, size_t bufferSize,
-                                   const SnmpQueryOptions& options)
+std::optional<SnmpValue> getPrinterStatusBySNMP(const std::string& ip, std::string_view oidText,
+                                                const SnmpQueryOptions& options, SnmpQueryStats* stats)
 {
     const std::string oidString(oidText);
     qCDebug(lcMonitor, " run in getPrinterStatusBySNMP  and ip =%s oid=%s", ip.c_str(), oidString.c_str());
+    Pending pending;
+    in_addr address{};
+    if (::inet_pton(AF_INET, ip.c_str(), &address) != 1)
+        return std::nullopt;
+    pending.peer = ntohl(address.s_addr);
+    pending.port = options.port;
+
     std::lock_guard lock(snmpLock());
     initSnmp("snmpgetstatus");
+    pending.nameLength = MAX_OID_LEN;
+    if (!read_objid(oidString.c_str(), pending.name, &pending.nameLength))
+        return std::nullopt;
 
+    const std::string peer = ip + ":" + std::to_string(options.port);
     netsnmp_session session;
     snmp_sess_init(&session);
     session.version = SNMP_VERSION_2c;
     session.community = reinterpret_cast<u_char*>(const_cast<char*>(kCommunity.data()));
     session.community_len = kCommunity.size();
-    session.peername = const_cast<char*>(ip.c_str());
+    session.peername = const_cast<char*>(peer.c_str());
+    session.callback = queryCallback;
+    session.callback_magic = &pending;
     if (options.timeoutUs >= 0)
         session.timeout = options.timeoutUs;
     if (options.retries >= 0)
@@ -62,68 +88,47 @@ std::string getPrinterStatusBySNMP(const std::string& ip, std::string_view oidTe
     netsnmp_session* open = snmp_open(&session);
     if (!open) {
         snmp_sess_perror("ack", &session);
-        return {};
-    }
-
-    netsnmp_pdu* pdu = snmp_pdu_create(SNMP_MSG_GET);
-    oid name[MAX_OID_LEN];
-    size_t nameLen = MAX_OID_LEN;
-    if (read_objid(oidString.c_str(), name, &nameLen))
-        snmp_add_null_var(pdu, name, nameLen);
-
-    netsnmp_pdu* response = nullptr;
-    const int status = snmp_synch_response(open, pdu, &response);
-    std::string out;
-    if (status == STAT_SUCCESS && response && response->errstat == SNMP_ERR_NOERROR) {
-        out = renderedValue(response->variables, bufferSize);
-        qCDebug(lcMonitor, "get status info : %s", out.c_str());
-    } else {
-        out = "error";
-        if (status == STAT_SUCCESS && response)
-            qCDebug(lcMonitor, "error in packet. and reason is :%s", snmp_errstring(int(response->errstat)));
-        else if (status == STAT_TIMEOUT)
-            qCDebug(lcMonitor) << "error in timeout";
-        else
-            snmp_sess_perror("snmpgetstatus", open);
-    }
-    if (response)
-        snmp_free_pdu(response);
-    snmp_close(open);
-    return out;
-}
-
-std::string renderedValue(const variable_list* variables, size_t bufferSize)
-{
-    std::string out;
-    char scratch[200] = {};
-    for (const netsnmp_variable_list* v = variables; v; v = v->next_variable) {
-        scratch[0] = '\0';
-        snprint_value(scratch, sizeof scratch, v->name, v->name_length, v);
-        // A value too long for the buffer is left cut and unterminated.
-        out.assign(scratch, strnlen(scratch, sizeof scratch));
-    }
-    if (bufferSize == 0)
-        return {};
-    if (out.size() > bufferSize - 1)
-        out.resize(bufferSize - 1);
-    return out;
-}
-
-std::optional<std::int64_t> parseStatusCode(std::string_view text)
-{
-    const size_t quote = text.find('"');
-    const size_t comma = text.find(',');
-    if (quote == std::string_view::npos || comma == std::string_view::npos || comma < quote)
         return std::nullopt;
-    return signedDecimal(text.substr(quote + 1, comma - quote - 1));
-}
+    }
+    netsnmp_pdu* pdu = snmp_pdu_create(SNMP_MSG_GET);
+    pdu->reqid = newRequestId();
+    snmp_add_null_var(pdu, pending.name, pending.nameLength);
+    // The id that went out, whatever the library made of ours.
+    pending.requestId = snmp_send(open, pdu);
+    if (pending.requestId == 0) {
+        snmp_sess_perror("snmpgetstatus", open);
+        snmp_free_pdu(pdu);
+        snmp_close(open);
+        return std::nullopt;
+    }
 
-std::int64_t parseToner(std::string_view text)
-{
-    const size_t sep = text.find(": ");
-    if (sep == std::string_view::npos || text.find(": ", sep + 2) != std::string_view::npos)
-        return 0;
-    return decimal(text.substr(sep + 2)).value_or(0);
+    // The library's own time-out ends the wait; the deadline only guards
+    // against a flood that never lets a wait run out.
+    const long timeoutUs = open->timeout > 0 ? open->timeout : 1'000'000;
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::microseconds(timeoutUs * (open->retries + 1)) + std::chrono::seconds(1);
+    while (!pending.done && std::chrono::steady_clock::now() < deadline) {
+        int count = 0;
+        int block = 1;
+        fd_set set;
+        FD_ZERO(&set);
+        timeval wait{1, 0};
+        snmp_select_info(&count, &set, &wait, &block);
+        const int ready = ::select(count, &set, nullptr, nullptr, &wait);
+        if (ready > 0)
+            snmp_read(&set);
+        // Also after a read: a steady stream of packets must not hold off
+        // the retries and the expiry.
+        snmp_timeout();
+    }
+    if (!pending.done)
+        qCDebug(lcMonitor) << "error in timeout";
+    if (pending.rejected > 0)
+        qCDebug(lcMonitor, "%d packets that were not the printer's answer passed over", pending.rejected);
+    if (stats)
+        stats->rejected = pending.rejected;
+    snmp_close(open);
+    return pending.value;
 }
 
 }  // namespace vexo::net

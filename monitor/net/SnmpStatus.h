@@ -1,42 +1,37 @@
 #pragma once
 
+#include "SnmpReply.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-
-struct variable_list;
 
 namespace vexo::net {
 
 inline constexpr std::string_view kStatusOid = "1.3.6.1.4.1.59317.2.7.1.1";
 inline constexpr std::string_view kTonerOid = "1.3.6.1.4.1.59317.2.7.4.1";
 inline constexpr std::string_view kSysObjectIDOid = ".1.3.6.1.2.1.1.2.0";
-inline constexpr size_t kStatusTextSize = 300;
-inline constexpr size_t kOidTextSize = 1024;
-inline constexpr size_t kTonerTextSize = 30;
 
 struct SnmpQueryOptions {
     // Negative: leave the library's defaults.
     long timeoutUs = -1;
     int retries = -1;
+    // The agent's port; only tests move it.
+    std::uint16_t port = kSnmpPort;
 };
 
-// One synchronous GET. The value as the library renders it ("STRING: \"...\"",
-// "INTEGER: 75"), cut to fit a buffer of bufferSize bytes with its
-// terminator; "error" when the exchange failed, "" when no session opened.
-std::string getPrinterStatusBySNMP(const std::string& ip, std::string_view oid, size_t bufferSize,
-                                   const SnmpQueryOptions& options = {});
+struct SnmpQueryStats {
+    int rejected = 0;  // packets that were not the answer asked for
+};
 
-// What getPrinterStatusBySNMP makes of a reply's variables: the last one
-// as the library renders it, cut to fit bufferSize bytes with terminator.
-std::string renderedValue(const variable_list* variables, size_t bufferSize);
-
-// The code between the first double quote and the first comma after it;
-// nothing unless that is a decimal number, a leading minus allowed.
-std::optional<std::int64_t> parseStatusCode(std::string_view text);
-
-// The decimal value after ": " in a rendered integer; 0 for anything else.
-std::int64_t parseToner(std::string_view text);
+// One GET of oid from the printer at ip (dotted IPv4). The value of the
+// asked object in the first answer believed (see SnmpReply.h); answers from
+// anyone else are passed over while the wait goes on. Absent when no such
+// answer came within the library's time-out and retries, or it carried an
+// error status or not the object.
+std::optional<SnmpValue> getPrinterStatusBySNMP(const std::string& ip, std::string_view oid,
+                                                const SnmpQueryOptions& options = {},
+                                                SnmpQueryStats* stats = nullptr);
 
 }  // namespace vexo::net

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -96,19 +97,46 @@ std::optional<std::string> TCPCommucator::receive()
     qCDebug(lcMonitor) << "inputStream status =" << (fd_ >= 0 ? "open" : "absent");
     if (fd_ < 0)
         return std::nullopt;
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, replyTimeoutMs_) != 1) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(replyTimeoutMs_);
+    const auto remainingMs = [&] {
+        return int(std::max<long long>(
+            0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()));
+    };
+    std::string reply;
+    bool cut = false;
+    // The first bytes may take the whole time-out; after them, a pause ends the reply.
+    for (int waitMs = replyTimeoutMs_;; waitMs = std::min(kReplyGapMs, remainingMs())) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, waitMs) != 1)
+            break;
+        char buf[4096];
+        const ssize_t n = ::recv(fd_, buf, std::min(sizeof buf, kReplyLimit - reply.size()), 0);
+        if (n <= 0)
+            break;  // closed or failed: what came is the reply
+        reply.append(buf, size_t(n));
+        if (reply.size() >= kReplyLimit) {
+            cut = true;
+            break;
+        }
+    }
+    qCDebug(lcMonitor) << "TCPCommunicator: func receive . read data len =" << reply.size();
+    if (reply.empty()) {
         qCDebug(lcMonitor) << "TCPCommunicator: no reply within" << replyTimeoutMs_ << "ms";
         return std::nullopt;
     }
-    char buf[kReplyLimit] = {};
-    const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-    qCDebug(lcMonitor) << "TCPCommunicator: func receive . read data len =" << n;
-    if (n <= 0)
-        return std::nullopt;
-    std::string reply(buf, size_t(n));
+    reply = withoutCutLine(std::move(reply), cut);
     if (!isValidUtf8(reply))
         return std::nullopt;
+    return reply;
+}
+
+std::string withoutCutLine(std::string reply, bool cut)
+{
+    if (!cut)
+        return reply;
+    const size_t end = reply.rfind("\r\n");
+    reply.resize(end == std::string::npos ? 0 : end);
     return reply;
 }
 

@@ -8,7 +8,15 @@
 namespace vexo::net {
 
 inline constexpr std::uint16_t kCommandPort = 9101;
-inline constexpr size_t kReplyLimit = 1024;
+// Far above any reply (a scan of many networks stays under a few KiB); a
+// printer that sends more is cut here.
+inline constexpr size_t kReplyLimit = 64 * 1024;
+// The reply has ended when nothing more comes for this long.
+inline constexpr int kReplyGapMs = 100;
+
+// A reply cut at the limit loses its last, unterminated line: a piece of a
+// line is never read as data. Whole replies are returned as they are.
+std::string withoutCutLine(std::string reply, bool cut);
 
 // The printer's command port: one connection, a command written as bytes,
 // one read of the reply. Every wait is bounded, so a printer that accepts
@@ -31,9 +39,10 @@ public:
 
     // Writes the whole message, or nothing when not connected.
     bool send(std::string_view message);
-    // One read of at most 1024 bytes: whatever has arrived when the first
-    // bytes are there. Absent when not connected, on time-out, when the peer
-    // closed, or when the bytes are not UTF-8.
+    // The reply, read to its end: until the printer pauses, closes, or
+    // kReplyLimit bytes have come, all within the reply time-out. Absent
+    // when not connected, when nothing came in time, or when the bytes are
+    // not UTF-8.
     std::optional<std::string> receive();
 
 private:

@@ -89,7 +89,7 @@ TEST_F(PrinterModelTest, NoPrinterFound)
     EXPECT_EQ(s.level, 3);
     EXPECT_EQ(s.message, u"没有连接的设备");
     EXPECT_EQ(s.discription, u"请刷新打印机列表或检查设备连接状态");
-    EXPECT_EQ(s.toner, 0);
+    EXPECT_EQ(s.toner, std::nullopt);
     EXPECT_EQ(s.code, 0);
     EXPECT_TRUE(m.selectedPrinter().name.isEmpty());
     EXPECT_TRUE(m.selectedPrinter().type.isEmpty());

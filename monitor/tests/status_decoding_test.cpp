@@ -1,8 +1,10 @@
 #include "Catalogue.h"
 #include "StatusDecoding.h"
+#include "StatusValues.h"
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <set>
 #include <string>
 
@@ -106,4 +108,29 @@ TEST(StatusDecoding, EveryCatalogueModelBelongsToExactlyOneFamily)
             EXPECT_EQ(families, 1) << row.printerName;
         }
     }
+}
+
+TEST(StatusValues, CodeIsTheNumberBeforeTheFirstComma)
+{
+    using namespace std::string_literals;
+    const std::pair<std::string, std::int64_t> read[] = {
+        {"1000,Ready,more", 1000}, {"\"2009,\"", 2009}, {"\"1,Ready\"", 1},
+        {"-5,neg", -5},                        // decoded like any other code
+        {"3004,前盖打开", 3004},               // any text after the comma
+        {"3004,\0\x1b[2J\xff"s, 3004},
+    };
+    for (const auto& [text, code] : read)
+        EXPECT_EQ(statusCodeFromText(text), code) << text;
+    for (std::string_view none : {"", "2000", "\"2000\"", "abc,x", ",x", "-,x", "--5,x", "+5,x", " 2000,x",
+                                  "9999999999,x", "\"\"", "2000 ,x"})
+        EXPECT_EQ(statusCodeFromText(none), std::nullopt) << none;
+}
+
+TEST(StatusValues, TonerOutsideAPercentIsUnknown)
+{
+    EXPECT_EQ(tonerPercent(0), 0);
+    EXPECT_EQ(tonerPercent(100), 100);
+    for (std::int64_t v : {std::int64_t(-1), std::int64_t(101), std::numeric_limits<std::int64_t>::max(),
+                           std::numeric_limits<std::int64_t>::min()})
+        EXPECT_EQ(tonerPercent(v), std::nullopt) << v;
 }

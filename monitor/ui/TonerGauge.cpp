@@ -10,7 +10,7 @@ TonerGauge::TonerGauge(QWidget* parent) : QWidget(parent)
     setFixedSize(80, 80);
 }
 
-void TonerGauge::setToner(qint64 percent)
+void TonerGauge::setToner(std::optional<qint64> percent)
 {
     if (percent == toner_)
         return;
@@ -28,7 +28,7 @@ void TonerGauge::paintEvent(QPaintEvent*)
     p.drawEllipse(ring);
 
     // A reading outside 0-100 still draws a sensible ring.
-    const qint64 shown = std::clamp<qint64>(toner_, 0, 100);
+    const qint64 shown = std::clamp<qint64>(toner_.value_or(0), 0, 100);
     if (shown > 0) {
         QLinearGradient gradient(ring.topLeft(), ring.bottomRight());
         gradient.setColorAt(0, QColor(0x36, 0xd1, 0xdc));
@@ -41,5 +41,5 @@ void TonerGauge::paintEvent(QPaintEvent*)
     }
 
     p.setPen(palette().color(QPalette::WindowText));
-    p.drawText(rect(), Qt::AlignCenter, QString::number(toner_) + u'%');
+    p.drawText(rect(), Qt::AlignCenter, toner_ ? QString::number(*toner_) + u'%' : QStringLiteral("--"));
 }

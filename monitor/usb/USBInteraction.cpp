@@ -1,6 +1,7 @@
 #include "USBInteraction.h"
 
 #include "Log.h"
+#include "StatusValues.h"
 #include "VantorIOUSB.h"
 
 #include <QStringDecoder>
@@ -120,8 +121,8 @@ StatusReading usbStatusRequest(int VID, int PID)
     StatusReading reading;
     reading.answered = true;
     reading.code = qint64(reply[1]) * 256 + reply[0];
-    reading.toner = reply[2];
+    reading.toner = tonerPercent(reply[2]);
     qCDebug(lcMonitor).nospace() << "usb control endpoint get status. code = " << reading.code
-                                 << " toner code = " << reading.toner;
+                                 << " toner code = " << int(reply[2]);
     return reading;
 }

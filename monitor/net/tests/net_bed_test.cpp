@@ -308,15 +308,21 @@ TEST_F(NetBedTest, MalformedValuesAreNoReading)
         b.control(1, std::string("status-raw ") + raw);
         EXPECT_FALSE(net.getSNMPStatus(p).answered) << raw;
     }
-    b.control(1, "status-raw string 3004,front cover open,extra");
-    r = net.getSNMPStatus(p);
-    EXPECT_TRUE(r.answered);
-    EXPECT_EQ(r.code, 3004);
+    // Whatever follows the code, UTF-8 included, the code is read.
+    for (const char* raw : {"string 3004,front cover open,extra", "string 3004,前盖打开"}) {
+        b.control(1, std::string("status-raw ") + raw);
+        r = net.getSNMPStatus(p);
+        EXPECT_TRUE(r.answered) << raw;
+        EXPECT_EQ(r.code, 3004) << raw;
+    }
 
-    b.control(1, "toner-raw string 75");
-    r = net.getSNMPStatus(p);
-    EXPECT_TRUE(r.answered);
-    EXPECT_EQ(r.toner, 0);
+    // A toner that is no percent is unknown, not 0.
+    for (const char* raw : {"string 75", "integer 101", "integer -1"}) {
+        b.control(1, std::string("toner-raw ") + raw);
+        r = net.getSNMPStatus(p);
+        EXPECT_TRUE(r.answered) << raw;
+        EXPECT_EQ(r.toner, std::nullopt) << raw;
+    }
     b.control(1, "toner-raw integer 42");
     EXPECT_EQ(net.getSNMPStatus(p).toner, 42);
 

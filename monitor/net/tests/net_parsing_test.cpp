@@ -2,6 +2,8 @@
 #include "SnmpDiscovery.h"
 #include "SnmpStatus.h"
 #include "SnmpLibrary.h"
+#include "SnmpReply.h"
+#include "TCPCommucator.h"
 #include "Utf8.h"
 #include "WakeUpListener.h"
 
@@ -15,6 +17,8 @@
 #include <arpa/inet.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <limits>
 
 using namespace vexo::net;
 
@@ -111,34 +115,6 @@ TEST(DiscoveryText, ParsedIntoCataloguePrinters)
     EXPECT_TRUE(printersFromDiscoveryText("10.0.0.5,|", catalogueFor(1)).isEmpty());
 }
 
-TEST(StatusText, CodeOnlyFromAQuotedNumberBeforeAComma)
-{
-    EXPECT_EQ(parseStatusCode("STRING: \"1000,Ready,more\""), 1000);
-    EXPECT_EQ(parseStatusCode("STRING: \"2009,\""), 2009);
-    // A negative code is a code like any other; only no number at all is none.
-    EXPECT_EQ(parseStatusCode("STRING: \"-5,neg\""), -5);
-    for (std::string_view bad : {
-             "error", "", "STRING: \"2000\"", "INTEGER: 2000", "STRING: 2000,ready", "STRING: \"\"",
-             "STRING: \"abc,ready\"", "STRING: \",ready\"", "1,STRING: \"2000,x\"", "STRING: \"-,x\"", "STRING: \"--5,x\"", "STRING: \"+5,x\"",
-             "STRING: \"99999999999999,x\"", "STRING: \" 2000,x\""})
-        EXPECT_FALSE(parseStatusCode(bad)) << bad;
-}
-
-TEST(StatusText, TonerIsTheIntegerAfterTheTypeName)
-{
-    EXPECT_EQ(parseToner("INTEGER: 75"), 75);
-    EXPECT_EQ(parseToner("INTEGER: 0"), 0);
-    EXPECT_EQ(parseToner("Gauge32: 40"), 40);
-    for (std::string_view bad : {"error", "", "STRING: \"75\"", "INTEGER: 75: 3", "INTEGER:75", "INTEGER: -1"})
-        EXPECT_EQ(parseToner(bad), 0) << bad;
-
-    StatusReading r = readingFromTexts("STRING: \"2000,Ready\"", "error");
-    EXPECT_TRUE(r.answered);
-    EXPECT_EQ(r.code, 2000);
-    EXPECT_EQ(r.toner, 0);
-    EXPECT_FALSE(readingFromTexts("STRING: \"ready\"", "INTEGER: 50").answered);
-}
-
 TEST(WakeUpDecision, OnlyTheSelectedPrinterWithWakeUpCounts)
 {
     const std::string sel = "192.168.1.20";
@@ -166,28 +142,104 @@ TEST(WakeUpDecision, OnlyNonEmptyUtf8DatagramsAreRead)
     EXPECT_EQ(readableWakeUpMessage(std::string(299, 'a') + "连"), std::nullopt);
 }
 
-TEST(StatusText, RenderedValueIsTheLastVariableCutToTheBuffer)
-{
+namespace {
+
+// A received PDU as the library hands it over: sender, command, request id.
+struct Received {
+    netsnmp_pdu* pdu;
+
+    Received(int command, long reqid, const char* from, std::uint16_t port)
     {
-        std::lock_guard lock(snmpLock());
-        initSnmp("snmptest");
+        {
+            std::lock_guard lock(snmpLock());
+            initSnmp("snmptest");
+        }
+        pdu = snmp_pdu_create(command);
+        pdu->reqid = reqid;
+        auto* a = static_cast<sockaddr_in*>(std::calloc(1, sizeof(sockaddr_in)));
+        a->sin_family = AF_INET;
+        a->sin_port = htons(port);
+        a->sin_addr.s_addr = htonl(ip(from));
+        pdu->transport_data = a;
+        pdu->transport_data_length = sizeof(sockaddr_in);
     }
-    const oid name[] = {1, 3, 6, 1, 4, 1, 59317, 2, 7, 1, 1};
-    netsnmp_variable_list* vars = nullptr;
-    const std::string text = "1000," + std::string(400, 'x');
-    snmp_varlist_add_variable(&vars, name, OID_LENGTH(name), ASN_OCTET_STR, text.data(), text.size());
+    ~Received() { snmp_free_pdu(pdu); }
 
-    const std::string status = renderedValue(vars, kStatusTextSize);
-    EXPECT_LT(status.size(), kStatusTextSize);
-    EXPECT_EQ(parseStatusCode(status), 1000);
-    EXPECT_EQ(renderedValue(vars, kTonerTextSize).size(), kTonerTextSize - 1);
-    EXPECT_EQ(renderedValue(vars, 0), "");
-    EXPECT_EQ(renderedValue(nullptr, kStatusTextSize), "");
+    void add(const oid* name, size_t length, u_char type, const void* value, size_t size)
+    {
+        snmp_pdu_add_variable(pdu, name, length, type, value, size);
+    }
+};
 
-    const long toner = 42;
-    snmp_varlist_add_variable(&vars, name, OID_LENGTH(name), ASN_INTEGER, &toner, sizeof toner);
-    EXPECT_EQ(parseToner(renderedValue(vars, kTonerTextSize)), 42);
-    snmp_free_varbind(vars);
+const oid kStatus[] = {1, 3, 6, 1, 4, 1, 59317, 2, 7, 1, 1};
+const oid kToner[] = {1, 3, 6, 1, 4, 1, 59317, 2, 7, 4, 1};
+const oid kSysDescr[] = {1, 3, 6, 1, 2, 1, 1, 1, 0};
+
+}  // namespace
+
+TEST(SnmpReply, OnlyAResponseToOurRequestFromThePrinterCounts)
+{
+    const std::uint32_t printer = ip("10.77.0.11");
+    EXPECT_TRUE(isAnswerTo(Received(SNMP_MSG_RESPONSE, 77, "10.77.0.11", 161).pdu, 77, printer));
+    EXPECT_TRUE(isAnswerTo(Received(SNMP_MSG_RESPONSE, 77, "10.77.0.66", 161).pdu, 77, std::nullopt));
+    struct Case {
+        int command;
+        long reqid;
+        const char* from;
+        std::uint16_t port;
+    };
+    for (const Case& c : {Case{SNMP_MSG_RESPONSE, 77, "10.77.0.66", 161}, Case{SNMP_MSG_RESPONSE, 77, "10.77.0.11", 1161},
+                          Case{SNMP_MSG_RESPONSE, 78, "10.77.0.11", 161}, Case{SNMP_MSG_GET, 77, "10.77.0.11", 161},
+                          Case{SNMP_MSG_TRAP2, 77, "10.77.0.11", 161}, Case{SNMP_MSG_REPORT, 77, "10.77.0.11", 161}})
+        EXPECT_FALSE(isAnswerTo(Received(c.command, c.reqid, c.from, c.port).pdu, 77, printer))
+            << c.command << " " << c.reqid << " " << c.from << ":" << c.port;
+    EXPECT_NE(newRequestId(), newRequestId());
+}
+
+TEST(SnmpReply, TheAskedObjectIsReadFromItsBytes)
+{
+    Received r(SNMP_MSG_RESPONSE, 1, "10.77.0.11", 161);
+    // Not the status object, though it reads like one; then the status
+    // twice: the first one counts.
+    r.add(kSysDescr, OID_LENGTH(kSysDescr), ASN_OCTET_STR, "1,Ready", 7);
+    const std::string withNul("3004,\0front", 11);
+    r.add(kStatus, OID_LENGTH(kStatus), ASN_OCTET_STR, withNul.data(), withNul.size());
+    r.add(kStatus, OID_LENGTH(kStatus), ASN_OCTET_STR, "1,Ready", 7);
+    const netsnmp_variable_list* v = askedVariable(r.pdu, kStatus, OID_LENGTH(kStatus));
+    ASSERT_NE(v, nullptr);
+    const SnmpValue status = valueOf(v);
+    EXPECT_EQ(status.octets, withNul);
+    EXPECT_EQ(askedVariable(r.pdu, kToner, OID_LENGTH(kToner)), nullptr);
+
+    const std::string utf8 = "3004,前盖打开";
+    Received chinese(SNMP_MSG_RESPONSE, 1, "10.77.0.11", 161);
+    chinese.add(kStatus, OID_LENGTH(kStatus), ASN_OCTET_STR, utf8.data(), utf8.size());
+    EXPECT_EQ(readingFromValues(valueOf(chinese.pdu->variables), std::nullopt).code, 3004);
+
+    // Toner: an integer percent, or unknown.
+    const long percent = 42, huge = std::numeric_limits<long>::max();
+    Received toner(SNMP_MSG_RESPONSE, 1, "10.77.0.11", 161);
+    toner.add(kToner, OID_LENGTH(kToner), ASN_INTEGER, &percent, sizeof percent);
+    toner.add(kToner, OID_LENGTH(kToner), ASN_INTEGER, &huge, sizeof huge);
+    toner.add(kToner, OID_LENGTH(kToner), ASN_OCTET_STR, "75", 2);
+    std::vector<std::optional<std::int64_t>> read;
+    for (const netsnmp_variable_list* t = toner.pdu->variables; t; t = t->next_variable)
+        read.push_back(readingFromValues(status, valueOf(t)).toner);
+    EXPECT_EQ(read, (std::vector<std::optional<std::int64_t>>{42, std::nullopt, std::nullopt}));
+
+    const StatusReading noToner = readingFromValues(status, std::nullopt);
+    EXPECT_TRUE(noToner.answered);
+    EXPECT_EQ(noToner.code, 3004);
+    EXPECT_EQ(noToner.toner, std::nullopt);
+    // A status that is not a text is no answer.
+    EXPECT_FALSE(readingFromValues(valueOf(toner.pdu->variables), std::nullopt).answered);
+}
+
+TEST(CommandPort, ACutReplyLosesItsUnfinishedLine)
+{
+    EXPECT_EQ(withoutCutLine("8012,Wifi Scan;A,4\r\nB,2", false), "8012,Wifi Scan;A,4\r\nB,2");
+    EXPECT_EQ(withoutCutLine("8012,Wifi Scan;A,4\r\nPadNet0000", true), "8012,Wifi Scan;A,4");
+    EXPECT_EQ(withoutCutLine("8012,Wifi Scan;PadNet0000", true), "");
 }
 
 TEST(NetTransport, LoopbackOnlyProbesNothing)

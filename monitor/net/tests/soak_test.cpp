@@ -214,11 +214,9 @@ TEST(Soak, ThousandPollsOfAFlappingPrinterLeakNothing)
     options.query.retries = 0;
     options.wakeUpPort = 0;
     auto transport = std::make_shared<CountingTransport>(options);
-    ASSERT_TRUE(waitFor([&] { return readingFromTexts(getPrinterStatusBySNMP(bed.address, kStatusOid,
-                                                                             kStatusTextSize, options.query),
-                                                      "")
-                                         .answered; },
-                        10s))
+    ASSERT_TRUE(waitFor(
+        [&] { return readingFromValues(getPrinterStatusBySNMP(bed.address, kStatusOid, options.query), {}).answered; },
+        10s))
         << "snmpd did not answer; see " << bed.dir;
 
     PrinterModel model(transport, PrinterModel::Options{1, deviceSeries});
