@@ -113,7 +113,7 @@ TEST_F(PrinterModelTest, USBPrinterListedFirstSelectedAndPolled)
     const Printer usb = usbPrinter(5, 0);
     const Printer net = netPrinter(5, 0, "192.168.1.20");
     transport->scriptDiscovery({{usb}}, {{net}});
-    transport->scriptReadings(true, {{true, 1, 80}, {false, 0, 0}}, {true, 1, 30});
+    transport->scriptReadings(true, {{true, 1, 80}, {true, 2, std::nullopt}, {false, 0, 0}}, {true, 1, 30});
 
     PrinterModel& m = start();
     ASSERT_TRUE(discoveryDone());
@@ -128,6 +128,10 @@ TEST_F(PrinterModelTest, USBPrinterListedFirstSelectedAndPolled)
     ASSERT_TRUE(statusCodeBecomes(1));
     EXPECT_EQ(m.statusInfo().level, 1);
     EXPECT_EQ(m.statusInfo().message, u"就绪");
+    EXPECT_EQ(m.statusInfo().toner, 80);
+
+    // An unreadable level is no news: the last known one stands.
+    ASSERT_TRUE(statusCodeBecomes(2));
     EXPECT_EQ(m.statusInfo().toner, 80);
 
     // Unplugged: the gauge keeps its last level and the next tick retries.

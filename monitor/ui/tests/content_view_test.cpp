@@ -144,6 +144,8 @@ TEST_F(ContentViewTest, SearchesThenShowsTheFirstPrinterPolled)
 
     EXPECT_EQ(label("listTitle"), "Searching...");
     EXPECT_FALSE(shown("refresh"));
+    // Nothing read yet: the ring shows no level at all, not 0 %.
+    EXPECT_EQ(find<TonerGauge>("gauge")->toner(), std::nullopt);
     transport->discoveryGate.open();
     waitForList(2);
     auto* list = find<QListWidget>("printerList");
