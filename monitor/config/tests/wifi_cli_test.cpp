@@ -95,6 +95,25 @@ TEST_F(WifiCliTest, ShowsChangesAndRefusesWithThePanelsTexts)
 
 }
 
+TEST_F(WifiCliTest, OptionsAfterTheCommandAreTakenOrRefused)
+{
+    // Global options count wherever they stand; a wifi value is never one.
+    Outcome r = cli({"wifi", "set-ap", "127.0.0.1", "--name", "--json"});
+    EXPECT_EQ(r.rc, 0) << r.err.toStdString();
+    r = cli({"wifi", "show", "127.0.0.1", "--json"});
+    EXPECT_TRUE(r.out.contains(R"("APName":"--json")")) << r.out.toStdString();
+
+    QProcess p;
+    for (const QStringList& refused : {QStringList{"discover", "--frobnicate"}, QStringList{"discover", "extra"},
+                                       QStringList{"watch", "1", "--interval", "0"},
+                                       QStringList{"status", "1", "2"}, QStringList{"status", "1", "--interval"}}) {
+        p.start(VEXO_STATUS_CLI, refused);
+        ASSERT_TRUE(p.waitForFinished(20000));
+        EXPECT_EQ(p.exitCode(), 2) << refused.join(' ').toStdString();
+        EXPECT_FALSE(p.readAllStandardError().isEmpty());
+    }
+}
+
 TEST_F(WifiCliTest, FailedReadsAreNamedNeverPrintedAsData)
 {
     ctl({"busy", "1"});
