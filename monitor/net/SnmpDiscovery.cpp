@@ -73,14 +73,8 @@ int mc_network_discovery_cb(int operation, netsnmp_session*, int, netsnmp_pdu* p
 netsnmp_session* sendProbe(const std::string& broadcast, Probe& probe)
 {
     netsnmp_session session;
-    snmp_sess_init(&session);
-    session.version = SNMP_VERSION_2c;
-    session.community = reinterpret_cast<u_char*>(const_cast<char*>(kCommunity.data()));
-    session.community_len = kCommunity.size();
-    session.peername = const_cast<char*>(broadcast.c_str());
+    prepareSession(session, broadcast.c_str(), mc_network_discovery_cb, &probe);
     session.flags |= SNMP_FLAGS_UDP_BROADCAST;
-    session.callback = mc_network_discovery_cb;
-    session.callback_magic = &probe;
     qCDebug(lcMonitor, "brocast sub net ip = %s", broadcast.c_str());
 
     netsnmp_session* open = snmp_open(&session);

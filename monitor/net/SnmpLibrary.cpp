@@ -1,5 +1,7 @@
 #include "SnmpLibrary.h"
 
+#include "SnmpDiscovery.h"
+
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
@@ -26,6 +28,18 @@ void initSnmp(const char* type)
     });
     // Later calls return at once; the first one sets the library up.
     init_snmp(type);
+}
+
+void prepareSession(snmp_session& session, const char* peer,
+                    int (*callback)(int, snmp_session*, int, snmp_pdu*, void*), void* magic)
+{
+    snmp_sess_init(&session);
+    session.version = SNMP_VERSION_2c;
+    session.community = reinterpret_cast<u_char*>(const_cast<char*>(kCommunity.data()));
+    session.community_len = kCommunity.size();
+    session.peername = const_cast<char*>(peer);
+    session.callback = callback;
+    session.callback_magic = magic;
 }
 
 }  // namespace vexo::net

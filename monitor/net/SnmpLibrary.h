@@ -2,6 +2,9 @@
 
 #include <mutex>
 
+struct snmp_session;
+struct snmp_pdu;
+
 namespace vexo::net {
 
 // Net-SNMP as packaged keeps its sessions, PDUs and parser state in
@@ -13,5 +16,10 @@ std::mutex& snmpLock();
 // Prepares the library's environment once (no MIB files, no persistent state
 // written as the monitor's user) and runs init_snmp with the given type.
 void initSnmp(const char* type);
+
+// A v2c session to peer with the printers' community, its answers handed to
+// callback with magic.
+void prepareSession(snmp_session& session, const char* peer,
+                    int (*callback)(int, snmp_session*, int, snmp_pdu*, void*), void* magic);
 
 }  // namespace vexo::net

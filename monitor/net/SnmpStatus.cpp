@@ -73,13 +73,7 @@ std::optional<SnmpValue> getPrinterStatusBySNMP(const std::string& ip, std::stri
 
     const std::string peer = ip + ":" + std::to_string(options.port);
     netsnmp_session session;
-    snmp_sess_init(&session);
-    session.version = SNMP_VERSION_2c;
-    session.community = reinterpret_cast<u_char*>(const_cast<char*>(kCommunity.data()));
-    session.community_len = kCommunity.size();
-    session.peername = const_cast<char*>(peer.c_str());
-    session.callback = queryCallback;
-    session.callback_magic = &pending;
+    prepareSession(session, peer.c_str(), queryCallback, &pending);
     if (options.timeoutUs >= 0)
         session.timeout = options.timeoutUs;
     if (options.retries >= 0)
