@@ -3,6 +3,7 @@
 #include "jbig_encode.h"
 #include "media.h"
 
+#include <cstring>
 #include <vector>
 
 namespace vexo::app {
@@ -49,9 +50,18 @@ private:
     bool ok_ = true;
 };
 
+// A client may send any number in an enum field; read it as the number it is.
+unsigned colorSpace(const cups_page_header2_t& h)
+{
+    unsigned value;
+    static_assert(sizeof value == sizeof h.cupsColorSpace);
+    std::memcpy(&value, &h.cupsColorSpace, sizeof value);
+    return value;
+}
+
 std::string describe(const cups_page_header2_t& h)
 {
-    return "color space " + std::to_string(h.cupsColorSpace) + ", " + std::to_string(h.cupsBitsPerColor) +
+    return "color space " + std::to_string(colorSpace(h)) + ", " + std::to_string(h.cupsBitsPerColor) +
            " bits per color, " + std::to_string(h.cupsBitsPerPixel) + " bits per pixel";
 }
 
@@ -61,7 +71,7 @@ std::string checkHeader(const cups_page_header2_t& h)
 {
     if (std::string size = pageSizeProblem(h.cupsWidth, h.cupsHeight); !size.empty())
         return size;
-    if (h.cupsColorSpace != CUPS_CSPACE_SW || h.cupsBitsPerColor != 8 || h.cupsBitsPerPixel != 8)
+    if (colorSpace(h) != CUPS_CSPACE_SW || h.cupsBitsPerColor != 8 || h.cupsBitsPerPixel != 8)
         return "raster type not offered (" + describe(h) + "); expected 8-bit sgray";
     if (h.cupsBytesPerLine != h.cupsWidth)
         return "raster line of " + std::to_string(h.cupsBytesPerLine) + " bytes does not match " +

@@ -319,6 +319,71 @@ def scenario_restart(args, app, work):
     assert "printer-make-and-model (textWithoutLanguage) = Vexo VEXO" in attrs
 
 
+def scenario_raw(args, app, work):
+    """A job already in the printer's language passes through unchanged."""
+    app.add("Test")
+    raster = os.path.join(work, "page.pwg")
+    mkraster(args, raster)
+    native = os.path.join(work, "native.bin")
+    with open(native, "wb") as f:
+        f.write(filter_stream(args, raster, "Duplex=DuplexTumble", work))
+    # sent as an unknown type: the application recognises it by its first command
+    submit(app, "Test", native, "raw", fmt="application/octet-stream")
+    assert app.output("raw") == open(native, "rb").read(), "the raw job was changed"
+
+
+def black_percentages(summary):
+    return [float(p) for p in re.findall(r"([\d.]+)% black", summary)]
+
+
+def scenario_cups(args, app, work):
+    """CUPS adds a driverless queue for the application and prints a PDF."""
+    if os.getuid() != 0:
+        print("needs root for the private scheduler")
+        sys.exit(77)
+    app.add("Test")
+    sandbox = os.path.join(HERE, "..", "..", "scripts", "cups-sandbox")
+    root = os.path.join(work, "cups")
+    subprocess.run([sandbox, "start", root, args.filter], check=True, capture_output=True, timeout=60)
+    try:
+        env = dict(os.environ)
+        with open(os.path.join(root, "env")) as f:
+            env.update(line.strip().split("=", 1) for line in f if "=" in line)
+        subprocess.run(["lpadmin", "-p", "Driverless", "-E", "-v", app.uri("Test"), "-m", "everywhere"],
+                       env=env, check=True, capture_output=True, timeout=60)
+        subprocess.run(["cupsenable", "Driverless"], env=env, check=True, timeout=30)
+        pdf = os.path.join(work, "sample.pdf")
+        subprocess.run(["ps2pdf", "-sPAPERSIZE=a4", os.path.join(HERE, "..", "..", "tests", "e2e", "sample.ps"), pdf],
+                       check=True, timeout=60)
+        subprocess.run(["lp", "-d", "Driverless", "-t", "through-cups", "-o", "media=iso_a4_210x297mm", pdf],
+                       env=env, check=True,
+                       capture_output=True, timeout=30)
+        path = os.path.join(app.out, "through-cups.vxo")
+        deadline = time.time() + 120
+        while not (os.path.exists(path) and open(path, "rb").read().endswith(b"Event=EndOfJob;")):
+            assert time.time() < deadline, "nothing arrived through CUPS:\n" + app.log_text()
+            time.sleep(0.5)
+        got = inspect(args, app.output("through-cups"), work)
+        print("through CUPS:\n" + got)
+        # The reference: the same PDF rendered at 600 dpi in 8-bit gray, through the filter.
+        raster = os.path.join(work, "reference.ras")
+        subprocess.run(["gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=cups", "-dcupsColorSpace=18",
+                        "-dcupsBitsPerColor=8", "-r600", "-sPAPERSIZE=a4", "-dFIXEDMEDIA",
+                        f"-sOutputFile={raster}", pdf], check=True, timeout=120)
+        reference = inspect(args, filter_stream(args, raster, "", work), work)
+        print("reference:\n" + reference)
+        # Renderers round A4's 595.28 x 841.89 points to whole pixels differently.
+        sizes = lambda text: [(m, int(w), int(h)) for m, w, h in re.findall(r"page \d+: (\S+) (\d+) x (\d+)", text)]
+        assert len(sizes(got)) == len(sizes(reference)) > 0, "pages differ in number"
+        for (m1, w1, h1), (m2, w2, h2) in zip(sizes(got), sizes(reference)):
+            assert m1 == m2 and abs(w1 - w2) <= 8 and abs(h1 - h2) <= 4, "pages differ in size"
+        # Renderers differ in anti-aliasing: the pages match in ink to within a point.
+        for a, b in zip(black_percentages(got), black_percentages(reference)):
+            assert abs(a - b) < 1.0, f"{a}% black through CUPS against {b}% in the reference"
+    finally:
+        subprocess.run([sandbox, "stop", root], capture_output=True, timeout=60)
+
+
 SCENARIOS = {f.__name__[len("scenario_"):]: f for f in list(globals().values())
              if callable(f) and getattr(f, "__name__", "").startswith("scenario_")}
 
