@@ -35,7 +35,8 @@ MonitorTray::MonitorTray(PrinterModel& printers, QObject* parent)
 vexo::ui::PrinterLook MonitorTray::look() const
 {
     const StatusInfo s = printers_.statusInfo();
-    if (printers_.selectedPrinter().name.isEmpty() || s.code == 0)
+    // Connecting: nothing known yet, so no state is claimed.
+    if (printers_.selectedPrinter().name.isEmpty() || s.code == 0 || s.code == 5555)
         return vexo::ui::PrinterLook::noPrinter;
     if (s.code == 4444)
         return vexo::ui::PrinterLook::disconnected;

@@ -7,8 +7,11 @@
 #include "AppAutoStartUtils.h"
 #include "ContentView.h"
 #include "EmulatedUsbPrinter.h"
+#include "MonitorApp.h"
+#include "MonitorTray.h"
 #include "NetTransport.h"
 #include "PrinterModel.h"
+#include "PrivateSessionBus.h"
 #include "QtTestApp.h"
 #include "SharedData.h"
 #include "Strings.h"
@@ -16,15 +19,20 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDBusConnectionInterface>
 #include <QDir>
+#include <QFile>
 #include <QFontDatabase>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QTabWidget>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -112,6 +120,63 @@ void saveShot(QWidget& window, const QString& name)
     EXPECT_GT(colours.size(), 16u) << name.toStdString() << " looks blank";
     EXPECT_TRUE(image.save(shotFolder() + QLatin1Char('/') + name)) << name.toStdString();
 }
+
+// A part of the screen as the X server shows it, other programs' windows
+// included.
+QImage screenArea(const QRect& area)
+{
+    return QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
+}
+
+std::size_t colourCount(const QImage& image)
+{
+    std::set<QRgb> colours;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            colours.insert(image.pixel(x, y));
+    return colours.size();
+}
+
+// Once `shown` is drawn there (text brings many shades), saves `area`.
+void saveScreen(const QRect& area, const QRect& shown, const QString& name)
+{
+    ASSERT_TRUE(waitFor([&] { return colourCount(screenArea(shown)) > 16; })) << name.toStdString() << " never drawn";
+    const QImage image = screenArea(area);
+    ASSERT_FALSE(image.isNull());
+    EXPECT_TRUE(image.save(shotFolder() + QLatin1Char('/') + name)) << name.toStdString();
+}
+
+// A desktop's notification service that draws on the X server.
+constexpr char kDunstConfig[] = R"([global]
+    monitor = 0
+    follow = none
+    width = 360
+    height = 160
+    origin = top-right
+    offset = 8x44
+    font = WenQuanYi Micro Hei 10
+    frame_width = 1
+    padding = 10
+    horizontal_padding = 12
+    markup = full
+    format = "<b>%s</b>\n%b"
+    icon_position = off
+[urgency_low]
+    background = "#2b2f36"
+    foreground = "#ffffff"
+    frame_color = "#8a9099"
+    timeout = 0
+[urgency_normal]
+    background = "#2b2f36"
+    foreground = "#ffffff"
+    frame_color = "#f08c00"
+    timeout = 0
+[urgency_critical]
+    background = "#2b2f36"
+    foreground = "#ffffff"
+    frame_color = "#d92d20"
+    timeout = 0
+)";
 
 // Made before the application object, so that both outlive it: Qt's
 // shutdown still talks to the X server, and the models' last exchange to the bus.
@@ -243,6 +308,82 @@ TEST_F(Screenshots, WindowFollowsTheSimulatedPrinterAndItsSettings)
     ASSERT_TRUE(waitFor([&] { return showing(*chinese, "message", QStringLiteral("就绪")); }, std::chrono::seconds(15)));
     ASSERT_TRUE(waitFor([&] { return showing(*chinese, "code", QStringLiteral("当前状态码: 0010")); }));
     saveShot(*chinese, QStringLiteral("monitor-zh.png"));
+}
+
+TEST_F(Screenshots, TrayMenuAndNotificationOnTheDesktop)
+{
+#ifndef VEXO_TRAY_HOST
+    GTEST_SKIP() << "no tray host was built (needs the xcb headers)";
+#else
+    const QString dunst = QStandardPaths::findExecutable(QStringLiteral("dunst"));
+    if (dunst.isEmpty() || !PrivateSessionBus::available())
+        GTEST_SKIP() << "needs dunst and dbus-daemon; run scripts/install-deps";
+    PrivateSessionBus bus;
+    const QString address = bus.start();
+    ASSERT_FALSE(address.isEmpty());
+    // Nothing here may reach the desktop's own bus.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("LD_PRELOAD"));
+
+    // A panel with a tray in the top right corner, and the notification service.
+    QProcess host;
+    host.setProcessEnvironment(env);
+    host.start(QStringLiteral(VEXO_TRAY_HOST), {QStringLiteral("120")});
+    ASSERT_TRUE(host.waitForReadyRead(10000) && host.readAll().contains("tray ready"));
+    QFile config(dir_.filePath(QStringLiteral("dunstrc")));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write(kDunstConfig);
+    config.close();
+    QProcess notices;
+    notices.setProcessEnvironment(env);
+    notices.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    notices.start(dunst, {QStringLiteral("-config"), config.fileName()});
+    QDBusConnection watch = bus.connect(QStringLiteral("watch"));
+    ASSERT_TRUE(waitFor([&] {
+        return watch.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications")).value();
+    }));
+    ASSERT_TRUE(waitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }));
+
+    // Started at login: into the tray, no window.
+    vexo::ui::useLanguageOf(QLocale(QLocale::English, QLocale::UnitedStates));
+    MonitorApp::Options options;
+    options.quiet = true;
+    options.bus = bus.connect(QStringLiteral("monitor"));
+    options.place = {dir_.filePath(QStringLiteral("none")), dir_.filePath(QStringLiteral("autostart")),
+                     QStringLiteral("no-such-bus")};
+    MonitorApp monitor(SharedData::printerModel(), SharedData::networkModel(), *settings_, options);
+    monitor.start();
+    ASSERT_NE(monitor.tray(), nullptr);
+    EXPECT_FALSE(monitor.window().isVisible());
+    MonitorTray& tray = *monitor.tray();
+    // Docked: the icon sits in the panel in the top right corner.
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    ASSERT_TRUE(waitFor([&] {
+        return tray.look() == vexo::ui::PrinterLook::normal && tray.icon().geometry().left() > screen.right() - 120;
+    }, std::chrono::seconds(20)));
+    EXPECT_EQ(tray.icon().toolTip(), QStringLiteral("VEXO(USB)\n就绪\nToner: 68%"));
+
+    const QRect icon = tray.icon().geometry();
+    tray.menu().popup(QPoint(icon.right() - tray.menu().sizeHint().width(), icon.bottom() + 8));
+    ASSERT_TRUE(waitFor([&] { return tray.menu().isVisible(); }));
+    saveScreen(QRect(screen.right() - 260, 0, 260, tray.menu().geometry().bottom() + 12), tray.menu().geometry(),
+               QStringLiteral("tray-menu.png"));
+    tray.menu().hide();
+
+    // The front cover opens: one notification, drawn by the desktop.
+    sim().setStatusCode(3004);
+    ASSERT_TRUE(waitFor([&] { return tray.look() == vexo::ui::PrinterLook::error; }, std::chrono::seconds(15)));
+    // Below the panel, where the service puts it.
+    saveScreen(QRect(screen.right() - 400, 0, 400, 150), QRect(screen.right() - 372, 44, 364, 80),
+               QStringLiteral("notification.png"));
+    sim().setStatusCode(10);
+
+    notices.terminate();
+    notices.waitForFinished(5000);
+    host.terminate();
+    host.waitForFinished(5000);
+#endif
 }
 
 }  // namespace

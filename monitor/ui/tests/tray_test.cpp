@@ -242,6 +242,7 @@ TEST_F(TrayTest, IconTooltipAndMenuFollowThePrinter)
     EXPECT_EQ(tray->icon().toolTip(), "LM310NW(USB)\n前盖打开\nToner: 40%");
 
     const std::pair<StatusInfo, vexo::ui::PrinterLook> looks[] = {
+        {StatusInfo(1, QStringLiteral("connecting"), QString(), 0, 5555), vexo::ui::PrinterLook::noPrinter},
         {StatusInfo(1, QStringLiteral("就绪"), QString(), 40, 1), vexo::ui::PrinterLook::normal},
         {StatusInfo(2, QStringLiteral("碳粉不足"), QString(), 8, 3009), vexo::ui::PrinterLook::warning},
         {StatusInfo(3, QStringLiteral("连接断开"), QString(), 0, 4444), vexo::ui::PrinterLook::disconnected},
