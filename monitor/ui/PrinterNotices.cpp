@@ -22,7 +22,7 @@ QString statusText(const StatusInfo& s)
 std::optional<qint64> tonerOf(const Printer& printer, const StatusInfo& status)
 {
     if (printer.hasTonerInfo != 1 || status.code == kNoPrinter || status.code == kConnecting ||
-        status.code == kNoAnswer || status.toner < 0 || status.toner > 100)
+        status.code == kNoAnswer || !status.toner || *status.toner < 0 || *status.toner > 100)
         return std::nullopt;
     return status.toner;
 }

@@ -251,8 +251,10 @@ TEST_F(TrayTest, IconTooltipAndMenuFollowThePrinter)
         printers->setStatusInfo(status);
         EXPECT_EQ(tray->look(), look) << status.code;
     }
-    // No answer, no toner figure to show.
+    // No answer, no toner figure to show; nor for a level not known.
     EXPECT_EQ(tray->icon().toolTip(), "LM310NW(USB)\n连接断开");
+    printers->setStatusInfo(StatusInfo(1, QStringLiteral("就绪"), QString(), std::nullopt, 1));
+    EXPECT_EQ(tray->icon().toolTip(), "LM310NW(USB)\n就绪");
 
     // Closed to the tray, opened again from the menu.
     dismissAlerts();
