@@ -18,19 +18,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A printer answers every command with 16 to 600 bytes: it pads a short reply
-// with zero bytes and never sends more than 600.
 constexpr std::size_t replyMinBytes = 16;
 constexpr std::size_t replyMaxBytes = 600;
-
-std::string asUsbReply(std::string reply)
-{
-    if (reply.size() < replyMinBytes)
-        reply.resize(replyMinBytes, '\0');
-    if (reply.size() > replyMaxBytes)
-        reply.resize(replyMaxBytes);
-    return reply;
-}
 
 void put16(std::vector<std::uint8_t>& out, unsigned v)
 {
@@ -49,6 +38,18 @@ UMockdevIoctlData* resolve(UMockdevIoctlData* data, std::size_t offset, std::siz
     return resolved;
 }
 
+// The caller's ioctl argument, copied in.
+template <typename T>
+T argumentOf(UMockdevIoctlData* arg)
+{
+    T value{};
+    if (UMockdevIoctlData* data = resolve(arg, 0, sizeof(T))) {
+        std::memcpy(&value, data->data, sizeof value);
+        g_object_unref(data);
+    }
+    return value;
+}
+
 usbdevfs_urb* urbOf(UMockdevIoctlData* data) { return reinterpret_cast<usbdevfs_urb*>(data->data); }
 
 std::string hex(const std::vector<std::uint8_t>& bytes)
@@ -63,6 +64,15 @@ std::string hex(const std::vector<std::uint8_t>& bytes)
 }
 
 }  // namespace
+
+std::string asUsbReply(std::string reply)
+{
+    if (reply.size() < replyMinBytes)
+        reply.resize(replyMinBytes, '\0');
+    if (reply.size() > replyMaxBytes)
+        reply.resize(replyMaxBytes);
+    return reply;
+}
 
 std::vector<std::uint8_t> descriptorsFor(const DeviceLayout& layout)
 {
@@ -214,7 +224,13 @@ void EmulatedUsbPrinter::pluggedIn()
 std::string EmulatedUsbPrinter::interfaceDriver() const
 {
     std::lock_guard lock(mutex_);
-    return claimOwner_ ? "usbfs" : kernelDriverBound_ ? "usblp" : "";
+    const char* driver = driverLocked();
+    return driver ? driver : "";
+}
+
+const char* EmulatedUsbPrinter::driverLocked() const
+{
+    return claimOwner_ ? "usbfs" : kernelDriverBound_ ? "usblp" : nullptr;
 }
 
 int EmulatedUsbPrinter::discardedTransfers() const
@@ -302,10 +318,7 @@ int EmulatedUsbPrinter::claimFor(UMockdevIoctlClient* client)
 // Interface numbers arrive as an unsigned int; the printer has interface 0 only.
 void EmulatedUsbPrinter::claim(UMockdevIoctlClient* client, UMockdevIoctlData* arg, bool release)
 {
-    UMockdevIoctlData* data = resolve(arg, 0, sizeof(unsigned));
-    unsigned number = 0;
-    std::memcpy(&number, data->data, sizeof number);
-    g_object_unref(data);
+    const auto number = argumentOf<unsigned>(arg);
     int error = 0;
     if (number != 0)
         error = ENOENT;
@@ -322,13 +335,10 @@ void EmulatedUsbPrinter::claim(UMockdevIoctlClient* client, UMockdevIoctlData* a
 // flags spare that driver (libusb spares "usbfs": another program's claim).
 void EmulatedUsbPrinter::disconnectClaim(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
 {
-    UMockdevIoctlData* data = resolve(arg, 0, sizeof(usbdevfs_disconnect_claim));
-    usbdevfs_disconnect_claim request{};
-    std::memcpy(&request, data->data, sizeof request);
-    g_object_unref(data);
+    auto request = argumentOf<usbdevfs_disconnect_claim>(arg);
     request.driver[USBDEVFS_MAXDRIVERNAME] = '\0';
     int error = 0;
-    const char* driver = claimOwner_ ? "usbfs" : kernelDriverBound_ ? "usblp" : nullptr;
+    const char* driver = driverLocked();
     const bool named = driver && std::strcmp(driver, request.driver) == 0;
     if (request.interface != 0)
         error = ENOENT;
@@ -349,10 +359,7 @@ void EmulatedUsbPrinter::disconnectClaim(UMockdevIoctlClient* client, UMockdevIo
 // The driver requests passed through USBDEVFS_IOCTL: detach and reattach.
 void EmulatedUsbPrinter::driverIoctl(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
 {
-    UMockdevIoctlData* data = resolve(arg, 0, sizeof(usbdevfs_ioctl));
-    usbdevfs_ioctl request{};
-    std::memcpy(&request, data->data, sizeof request);
-    g_object_unref(data);
+    const auto request = argumentOf<usbdevfs_ioctl>(arg);
     int result = 0;
     int error = 0;
     if (request.ifno != 0) {
@@ -382,7 +389,7 @@ void EmulatedUsbPrinter::getDriver(UMockdevIoctlClient* client, UMockdevIoctlDat
 {
     UMockdevIoctlData* data = resolve(arg, 0, sizeof(usbdevfs_getdriver));
     auto* request = reinterpret_cast<usbdevfs_getdriver*>(data->data);
-    const char* driver = claimOwner_ ? "usbfs" : kernelDriverBound_ ? "usblp" : nullptr;
+    const char* driver = driverLocked();
     if (request->interface != 0 || !driver) {
         umockdev_ioctl_client_complete(client, -1, ENODATA);
     } else {

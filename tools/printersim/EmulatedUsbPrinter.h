@@ -121,6 +121,8 @@ private:
     void disconnectClaim(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
     void driverIoctl(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
     void getDriver(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
+    // What usbfs names as the interface's driver; null: none.
+    const char* driverLocked() const;
     // 0 or the errno of claiming the interface for this handle.
     int claimFor(UMockdevIoctlClient* client);
     void completeControl(Urb& u);
@@ -181,6 +183,10 @@ private:
     std::vector<std::string> descriptions_;  // of printers_, for plugging back
     std::vector<bool> unplugged_;
 };
+
+// A reply as the printer sends it over USB: 16 to 600 bytes, a short one
+// padded with zero bytes.
+std::string asUsbReply(std::string reply);
 
 // Descriptors as sysfs shows them: device descriptor, then the whole active configuration.
 std::vector<std::uint8_t> descriptorsFor(const DeviceLayout& layout);

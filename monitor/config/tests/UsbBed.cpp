@@ -5,14 +5,6 @@ namespace {
 
 constexpr std::uint16_t kProductID = 77;
 
-// Our printers answer in whole transfers of at least 16 bytes, padded with zeros.
-std::string padded(std::string reply)
-{
-    if (reply.size() < 16)
-        reply.resize(16, '\0');
-    return reply;
-}
-
 class UsbBed : public Bed {
 public:
     UsbBed() : device_(bus_.plug(usbemu::DeviceLayout{0x37CE, kProductID})) { setScript({}); }
@@ -30,7 +22,7 @@ public:
             auto reply = script ? script(cmd) : std::optional(device_.simulator().handleCommand(cmd));
             if (!reply)
                 return std::nullopt;
-            return padded(*reply);
+            return usbemu::asUsbReply(*reply);
         });
     }
     std::vector<std::string> received() override { return device_.commands(); }

@@ -2,10 +2,10 @@
 // real USB transport.
 
 #include "PrinterModel.h"
+#include "QtTestApp.h"
 #include "UsbTestSupport.h"
 #include "UsbTransport.h"
 
-#include <QCoreApplication>
 #include <QTest>
 
 #include <atomic>
@@ -26,14 +26,7 @@ public:
 
 class UsbHotplugTest : public EmulatedUsbTest {
 protected:
-    void SetUp() override
-    {
-        static int argc = 1;
-        static char name[] = "monitor_usb_emulated_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance())
-            new QCoreApplication(argc, argv);
-    }
+    void SetUp() override { testApp(); }
 
     // Polling too slow to notice anything during a test: only plug reports can.
     PrinterModel& start()

@@ -1,4 +1,5 @@
 #include "PrinterModel.h"
+#include "QtTestApp.h"
 #include "USBInteraction.h"
 #include "UsbTestSupport.h"
 #include "UsbTransport.h"
@@ -110,14 +111,7 @@ TEST_F(EmulatedUsbTest, HotUnplugBetweenPollsAndBack)
 // printer model, with the real transport against the emulated printer.
 class EmulatedMonitorTest : public EmulatedUsbTest {
 protected:
-    void SetUp() override
-    {
-        static int argc = 1;
-        static char name[] = "monitor_usb_emulated_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance())
-            new QCoreApplication(argc, argv);
-    }
+    void SetUp() override { testApp(); }
 
     std::unique_ptr<PrinterModel> start(int series)
     {
