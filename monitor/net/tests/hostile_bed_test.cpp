@@ -68,7 +68,7 @@ protected:
     static NetTransportOptions quick()
     {
         NetTransportOptions o;
-        o.query.timeoutUs = 300'000;
+        o.query.timeoutUs = 1'000'000;
         o.query.retries = 1;
         return o;
     }
