@@ -31,7 +31,7 @@ protected:
     // Polling too slow to notice anything during a test: only plug reports can.
     PrinterModel& start()
     {
-        model = std::make_unique<PrinterModel>(transport, PrinterModel::Options{60000, 5, 100});
+        model = std::make_unique<PrinterModel>(transport, PrinterModel::Options{60000, 5, 300});
         EXPECT_TRUE(QTest::qWaitFor([&] { return !model->isSearchingPrinter(); }, 5000));
         return *model;
     }
