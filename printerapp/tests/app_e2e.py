@@ -317,6 +317,16 @@ def scenario_restart(args, app, work):
     attrs = ipptool("-tv", app.uri("Kept"), "attributes.test")
     assert "printer-darkness-configured (integer) = 60" in attrs, attrs
     assert "printer-make-and-model (textWithoutLanguage) = Vexo VEXO" in attrs
+    # the command line's own way to print
+    page = os.path.join(work, "submitted.png")
+    subprocess.run(["python3", "-c", PNG_MAKER, page], check=True)
+    app.run("submit", "-d", "Kept", "-o", "print-quality=draft", page)
+    path = os.path.join(app.out, "submitted.png.vxo")
+    deadline = time.time() + 60
+    while not (os.path.exists(path) and open(path, "rb").read().endswith(b"Event=EndOfJob;")):
+        assert time.time() < deadline, "the submitted job did not print:\n" + app.log_text()
+        time.sleep(0.2)
+    inspect(args, open(path, "rb").read(), work)
 
 
 def scenario_raw(args, app, work):
