@@ -281,8 +281,7 @@ DiscoveryStats autoDetectSNMPPrinters(DiscoveryText& out, const std::vector<Prob
         overflow += size_t(c.overflow);
     }
     if (out.dropped() + overflow > 0)
-        qCWarning(lcMonitor, "discovery: more than %zu hosts answered; %zu left out", kMaxDiscoveredPrinters,
-                  out.dropped() + overflow);
+        qCWarning(lcMonitor, "discovery: %zu hosts past the limit left out", out.dropped() + overflow);
     return stats;
 }
 
