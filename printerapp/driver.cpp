@@ -3,7 +3,8 @@
 #include "catalogue_drivers.h"
 #include "media.h"
 #include "print_job.h"
-#include "status_cache.h"
+#include "printer_status.h"
+#include "printer_watch.h"
 
 #include <cstring>
 #include <fcntl.h>
@@ -59,6 +60,8 @@ void abortJob(pappl_job_t* job, const std::string& reason)
 
 bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
 {
+    if (PrinterWatch* watch = watchOf(papplJobGetPrinter(job)))
+        watch->jobStarted(job);
     // The header here is PAPPL's guess; each page brings its own.
     papplJobSetData(job, new JobState(device, choicesOf(options)));
     return true;
@@ -114,11 +117,26 @@ bool endJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
     }
     papplJobSetData(job, nullptr);
     delete state;
+    if (PrinterWatch* watch = watchOf(papplJobGetPrinter(job)))
+        watch->jobEnded();
     return ok;
 }
 
+bool sendFile(pappl_job_t* job, pappl_device_t* device);
+
 // A job already in the printer's language goes to the device as it is.
 bool printRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
+{
+    PrinterWatch* watch = watchOf(papplJobGetPrinter(job));
+    if (watch)
+        watch->jobStarted(job);
+    const bool ok = sendFile(job, device);
+    if (watch)
+        watch->jobEnded();
+    return ok;
+}
+
+bool sendFile(pappl_job_t* job, pappl_device_t* device)
 {
     const int fd = ::open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -154,9 +172,12 @@ void identify(pappl_printer_t* printer, pappl_identify_actions_t, const char*)
     papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: the printer has no signal to give.");
 }
 
-void deletePrinter(pappl_printer_t*, pappl_pr_driver_data_t* data)
+void deletePrinter(pappl_printer_t* printer, pappl_pr_driver_data_t* data)
 {
-    delete static_cast<StatusCache*>(data->extension);
+    auto* watch = static_cast<PrinterWatch*>(data->extension);
+    if (watch)
+        watch->stop(printer);
+    delete watch;
     data->extension = nullptr;
 }
 
@@ -215,7 +236,7 @@ bool driverCallback(pappl_system_t* system, const char* driverName, const char*,
         return false;
     }
 
-    data->extension = new StatusCache;
+    data->extension = new PrinterWatch;
     data->delete_cb = deletePrinter;
     data->identify_cb = identify;
     data->printfile_cb = printRaw;
@@ -283,13 +304,10 @@ bool driverCallback(pappl_system_t* system, const char* driverName, const char*,
 
 void createCallback(pappl_printer_t* printer, void*)
 {
-    pappl_supply_t toner{};
-    toner.color = PAPPL_SUPPLY_COLOR_BLACK;
-    std::strncpy(toner.description, "Black Toner", sizeof toner.description - 1);
-    toner.is_consumed = true;
-    toner.level = -1;  // unknown
-    toner.type = PAPPL_SUPPLY_TYPE_TONER_CARTRIDGE;
+    pappl_supply_t toner = blackToner(std::nullopt);  // unknown until the printer is read
     papplPrinterSetSupplies(printer, 1, &toner);
+    if (PrinterWatch* watch = watchOf(printer))
+        watch->start(printer);
 }
 
 const char* mimeCallback(const unsigned char* header, size_t size, void*)
@@ -304,10 +322,10 @@ bool applyCachedStatus(pappl_printer_t* printer)
 {
     pappl_pr_driver_data_t data;
     papplPrinterGetDriverData(printer, &data);
-    const auto* cache = static_cast<const StatusCache*>(data.extension);
-    if (!cache)
+    const auto* watch = static_cast<const PrinterWatch*>(data.extension);
+    if (!watch)
         return true;
-    PrinterStatus status = cache->copy();
+    PrinterStatus status = watch->cache().copy();
     if (!status.known)
         return true;
     papplPrinterSetReasons(printer, status.reasons & kPrinterReasons, ~status.reasons & kPrinterReasons);

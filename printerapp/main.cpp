@@ -1,6 +1,8 @@
 // vexo-printer-app: an IPP Everywhere printer for the printers of the
 // catalogue, so that any IPP client prints to them without a driver.
 #include "driver.h"
+#include "first_start.h"
+#include "network_devices.h"
 
 #include <pappl/pappl.h>
 
@@ -90,6 +92,7 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void* dat
                                  vexo::app::createCallback, vexo::app::driverCallback, data);
     papplSystemSetFooterHTML(system, kFooter);  // without one the web pages crash
     papplSystemSetMIMECallback(system, vexo::app::mimeCallback, nullptr);
+    vexo::app::addPrintersOnFirstStart(system);
     return system;
 }
 
@@ -117,6 +120,7 @@ void usage(void*)
 
 int main(int argc, char* argv[])
 {
+    vexo::app::addNetworkDiscovery();
     auto& drivers = vexo::app::driverTable();
     return papplMainloop(argc, argv, kVersion, kFooter, static_cast<int>(drivers.size()), drivers.data(),
                          vexo::app::autoAddCallback, vexo::app::driverCallback, nullptr, nullptr, systemCallback,

@@ -1,0 +1,133 @@
+#include "printer_watch.h"
+
+#include "catalogue_drivers.h"
+#include "printer_link.h"
+
+#include <ctime>
+
+namespace vexo::app {
+namespace {
+
+// "纸盘无纸：请添加纸张到纸盘", or the message alone when there is no advice.
+std::string spoken(const PrinterStatus& status)
+{
+    return status.advice.empty() ? status.message : status.message + "：" + status.advice;
+}
+
+void row(pappl_client_t* client, const char* label, const std::string& value)
+{
+    papplClientHTMLPrintf(client, "              <tr><th>%s:</th><td>", label);
+    papplClientHTMLEscape(client, value.c_str(), 0);
+    papplClientHTMLPuts(client, "</td></tr>\n");
+}
+
+}  // namespace
+
+PrinterWatch::~PrinterWatch() { poller_.reset(); }
+
+void PrinterWatch::start(pappl_printer_t* printer)
+{
+    printer_ = printer;
+    char path[256];
+    papplPrinterGetPath(printer, "printer-status", path, sizeof path);
+    pagePath_ = path;
+    papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html", statusPage, this);
+    papplPrinterAddLink(printer, "Printer Status", path, PAPPL_LOPTIONS_NAVIGATION | PAPPL_LOPTIONS_STATUS);
+
+    const char* uri = papplPrinterGetDeviceURI(printer);
+    const char* driverName = papplPrinterGetDriverName(printer);
+    std::string model;
+    for (const DriverInfo& driver : catalogueDrivers())
+        if (driverName && driver.name == driverName)
+            model = driver.model;
+    auto link = linkFor(uri ? uri : "", model);
+    if (!link)
+        return;  // a file:// device or an unknown model: nothing to ask
+    poller_ = std::make_unique<StatusPoller>(std::move(link->query), std::move(link->options), cache_,
+                                             [this](const PrinterStatus& status) { changed(status); });
+}
+
+void PrinterWatch::stop(pappl_printer_t* printer)
+{
+    if (!pagePath_.empty())
+        papplSystemRemoveResource(papplPrinterGetSystem(printer), pagePath_.c_str());
+    poller_.reset();
+}
+
+void PrinterWatch::jobStarted(pappl_job_t* job)
+{
+    {
+        std::lock_guard lock(jobMutex_);
+        job_ = job;
+        jobToldOfProblem_ = false;
+    }
+    if (poller_) {
+        changed(cache_.copy());  // a known problem is the job's at once
+        poller_->poke();
+    }
+}
+
+void PrinterWatch::jobEnded()
+{
+    {
+        std::lock_guard lock(jobMutex_);
+        job_ = nullptr;
+    }
+    if (poller_)
+        poller_->poke();
+}
+
+void PrinterWatch::changed(const PrinterStatus& status)
+{
+    std::lock_guard lock(jobMutex_);
+    if (!job_ || !status.known)
+        return;
+    if (status.level >= 2) {
+        papplJobSetMessage(job_, "%s", spoken(status).c_str());
+        jobToldOfProblem_ = true;
+    } else if (jobToldOfProblem_) {
+        papplJobSetMessage(job_, "%s", status.message.c_str());
+        jobToldOfProblem_ = false;
+    }
+}
+
+bool PrinterWatch::statusPage(pappl_client_t* client, void* data)
+{
+    auto* watch = static_cast<PrinterWatch*>(data);
+    // Opening the page is asking the printer again, as selecting it in the
+    // monitor does; it also wakes the polling of a printer left asleep.
+    if (watch->poller_)
+        watch->poller_->poke();
+    const PrinterStatus status = watch->cache_.copy();
+
+    papplClientHTMLPrinterHeader(client, watch->printer_, "Printer Status", 10, nullptr, nullptr);
+    papplClientHTMLPuts(client, "        <div class=\"row\">\n          <div class=\"col-12\">\n");
+    if (!watch->poller_) {
+        papplClientHTMLPuts(client, "            <p>This printer's device cannot be asked for its status.</p>\n");
+    } else if (!status.known) {
+        papplClientHTMLPuts(client, "            <p>Reading the printer's status&hellip;</p>\n");
+    } else {
+        const char* banner = status.level >= 3 ? "error" : status.level == 2 ? "warning" : "normal";
+        papplClientHTMLPrintf(client, "            <div class=\"banner\" id=\"printer-status\" data-level=\"%s\">", banner);
+        papplClientHTMLEscape(client, spoken(status).c_str(), 0);
+        papplClientHTMLPuts(client, "</div>\n            <table class=\"form\">\n              <tbody>\n");
+        row(client, "Status", status.message);
+        row(client, "Advice", status.advice.empty() ? "-" : status.advice);
+        row(client, "Status code", std::to_string(status.code));
+        row(client, "IPP reason", status.reason.empty() ? "none" : status.reason);
+        row(client, "Black toner", status.toner ? std::to_string(*status.toner) + " %" : "unknown");
+        papplClientHTMLPuts(client, "              </tbody>\n            </table>\n");
+    }
+    papplClientHTMLPuts(client, "          </div>\n        </div>\n");
+    papplClientHTMLPrinterFooter(client);
+    return true;
+}
+
+PrinterWatch* watchOf(pappl_printer_t* printer)
+{
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(printer, &data);
+    return static_cast<PrinterWatch*>(data.extension);
+}
+
+}  // namespace vexo::app

@@ -1,0 +1,56 @@
+// One thread per printer that reads the printer's status: every 6 s, and at
+// once when asked (a job starts or ends, the status page is opened). It goes
+// on during jobs, so that a job stopped by the printer says why. Results go to the printer's StatusCache; nothing here waits on
+// PAPPL and PAPPL never waits on this.
+#pragma once
+
+#include "printer_status.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace vexo::app {
+
+class StatusPoller {
+public:
+    using Query = std::function<Reading()>;
+    using Changed = std::function<void(const PrinterStatus&)>;
+
+    struct Options {
+        std::string model;       // catalogue model name, key of the status tables
+        Link link = Link::network;
+        bool hasWakeUp = false;  // the model reports sleep (2009) and is left asleep
+        std::chrono::milliseconds interval{6000};
+    };
+
+    // Starts polling at once. changed runs on the poller's thread after
+    // every reading, with the cache already updated.
+    StatusPoller(Query query, Options options, StatusCache& cache, Changed changed = {});
+    ~StatusPoller();  // returns once the reading under way, if any, is over
+
+    StatusPoller(const StatusPoller&) = delete;
+    StatusPoller& operator=(const StatusPoller&) = delete;
+
+    // Reads the printer now, even one left asleep; never blocks.
+    void poke();
+
+private:
+    void run();
+
+    Query query_;
+    Options options_;
+    StatusCache& cache_;
+    Changed changed_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    bool poked_ = true;  // the first reading at start
+    bool asleep_ = false;
+    std::thread thread_;
+};
+
+}  // namespace vexo::app

@@ -1,0 +1,218 @@
+#!/usr/bin/env python3
+"""End-to-end tests of what vexo-printer-app says about the printer: the
+application started as a normal user, pointed at the printer simulator on the
+network (behind a real snmpd in the namespace bed) or on the emulated USB bus,
+and read with ipptool the way IPP clients read it.
+
+    status_e2e.py --app BIN --sim BIN --netbed SCRIPT --work DIR [--screenshot PNG] SCENARIO
+"""
+import argparse
+import os
+import pwd
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+from app_e2e import App, HERE
+
+POLL = 6  # the application's polling interval, seconds
+
+
+class Bed:
+    """One simulated network printer at 10.77.0.11 behind its own snmpd."""
+
+    def __init__(self, args, work):
+        self.netbed = args.netbed
+        self.run_dir = os.path.join(work, "netbed")
+        self.name = f"vxt{os.getpid()}s"
+        self.ns = self.name + "-h"
+        subprocess.run([self.netbed, "up", self.name, "--sim", args.sim, "--run", self.run_dir,
+                        "--host", "a=10.77.0.1/24", "--printer", "a=10.77.0.11/24,status=1,toner=80"],
+                       check=True, timeout=120)
+        self.sim = args.sim
+
+    def ctl(self, *command):
+        subprocess.run([self.sim, "ctl", "--control", os.path.join(self.run_dir, self.name, "p1", "ctl"), *command],
+                       check=True, capture_output=True, timeout=30)
+
+    def link(self, up):
+        # The printer switched off: nothing answers at its address any more.
+        subprocess.run(["ip", "netns", "exec", self.name + "-p1", "ip", "link", "set", "eth0", "up" if up else "down"],
+                       check=True, timeout=30)
+
+    def down(self):
+        subprocess.run([self.netbed, "down", self.name, "--run", self.run_dir], timeout=120)
+
+
+class UsbPrinter:
+    """The simulator on an emulated USB bus, run as the application's user."""
+
+    def __init__(self, args, app, work):
+        self.sim = args.sim
+        self.control = os.path.join(app.home, "usb-ctl")
+        out = os.path.join(app.home, "usb-sim.out")
+        self.out = open(out, "w")
+        self.proc = subprocess.Popen(app.prefix + [args.sim, "serve", "--usb", "--control", self.control,
+                                                   "--status", "1", "--toner", "80"],
+                                     stdout=self.out, stderr=subprocess.STDOUT, env=app.env)
+        deadline = time.time() + 20
+        self.bus = None
+        while time.time() < deadline and not self.bus:
+            with open(out) as f:
+                m = re.search(r"^usb-bus (\S+)", f.read(), re.M)
+            self.bus = m.group(1) if m else None
+            time.sleep(0.1)
+        assert self.bus, "the simulated USB printer did not start"
+
+    def ctl(self, *command):
+        subprocess.run([self.sim, "ctl", "--control", self.control, *command], check=True, capture_output=True,
+                       timeout=30)
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=30)
+        self.out.close()
+
+
+def state(app, printer, ns_prefix):
+    r = subprocess.run(ns_prefix + ["ipptool", "-t", app.uri(printer), "state.test"], capture_output=True, text=True,
+                       timeout=60, cwd=HERE)
+    assert r.returncode == 0, r.stdout + r.stderr
+    return r.stdout
+
+
+def values(text, name):
+    m = re.search(r"^\s*" + re.escape(name) + r" \([^)]*\) = (.*)$", text, re.M)
+    return m.group(1).split(",") if m else []
+
+
+def wait_for(app, printer, ns_prefix, reasons, level, polls=2):
+    """Waits up to `polls` polling intervals (and the query's time-outs) for
+    printer-state-reasons and the toner level to read as given."""
+    deadline = time.time() + polls * POLL + 6
+    text = ""
+    while time.time() < deadline:
+        text = state(app, printer, ns_prefix)
+        if sorted(values(text, "printer-state-reasons")) == sorted(reasons) and \
+                values(text, "marker-levels") == [str(level)]:
+            return text
+        time.sleep(0.5)
+    raise AssertionError(f"wanted reasons {reasons} and toner {level}, got:\n{text}\n" + app.log_text())
+
+
+def follow(app, printer, printer_sim, ns_prefix, vanish):
+    text = wait_for(app, printer, ns_prefix, ["none"], 80)
+    assert values(text, "marker-low-levels") == ["10"], text
+    assert values(text, "marker-types") == ["toner-cartridge"], text
+    assert "typ=toner;unit=percent;" in text and "lvl=80;" in text, text  # printer-supply
+    printer_sim.ctl("status", "3004")
+    wait_for(app, printer, ns_prefix, ["cover-open"], 80)
+    printer_sim.ctl("status", "1")
+    printer_sim.ctl("toner", "5")
+    wait_for(app, printer, ns_prefix, ["toner-low"], 5)
+    printer_sim.ctl("status", "3079")
+    wait_for(app, printer, ns_prefix, ["media-empty", "toner-low"], 5)
+    vanish(False)
+    # Asked while the printer does not answer, the application answers at once:
+    # the status callback only copies what the poller last read.
+    slowest = 0.0
+    for _ in range(8):
+        start = time.monotonic()
+        state(app, printer, ns_prefix)
+        slowest = max(slowest, time.monotonic() - start)
+        time.sleep(0.3)
+    print(f"slowest Get-Printer-Attributes while the printer is silent: {slowest:.3f} s")
+    assert slowest < 1.0, slowest  # an SNMP or USB time-out is 1.5 s and more
+    wait_for(app, printer, ns_prefix, ["offline", "toner-low"], 5)  # the last level read stays
+    vanish(True)
+    printer_sim.ctl("status", "1")
+    printer_sim.ctl("toner", "80")
+    wait_for(app, printer, ns_prefix, ["none"], 80)
+
+
+def scenario_network(args, work):
+    bed = Bed(args, work)
+    app = App(args, work)
+    app.prefix = ["ip", "netns", "exec", bed.ns] + app.prefix
+    ns = ["ip", "netns", "exec", bed.ns]
+    try:
+        app.start()
+        # First start: the printer the discovery finds is added by itself.
+        deadline = time.time() + 30
+        printers = ""
+        while time.time() < deadline and "10.77.0.11" not in printers:
+            printers = app.run("printers").stdout
+            time.sleep(0.5)
+        assert printers.strip() == "Vexo VEXO (10.77.0.11)", printers + app.log_text()
+        devices = app.run("devices").stdout
+        assert "socket://10.77.0.11:9100" in devices, devices
+        follow(app, "Vexo_VEXO_10.77.0.11", bed, ns, bed.link)
+    except BaseException:
+        print("--- application log ---\n" + app.log_text())
+        raise
+    finally:
+        app.stop()
+        bed.down()
+
+
+def scenario_usb(args, work):
+    app = App(args, work)
+    usb = UsbPrinter(args, app, work)
+    app.env.update(UMOCKDEV_DIR=usb.bus, LD_PRELOAD="libumockdev-preload.so.0")
+    try:
+        app.start()
+        app.run("add", "-d", "Desk", "-m", "vexo", "-v", "usb://Vexo/VEXO?serial=1")
+        follow(app, "Desk", usb, [], lambda up: usb.ctl("silent", "0" if up else "1"))
+        if args.screenshot:
+            usb.ctl("status", "3079")
+            wait_for(app, "Desk", [], ["media-empty"], 80)
+            screenshot(app, args.screenshot, work)
+    except BaseException:
+        print("--- application log ---\n" + app.log_text())
+        raise
+    finally:
+        app.stop()
+        usb.stop()
+
+
+def screenshot(app, out, work):
+    chromium = shutil.which("chromium")
+    assert chromium, "chromium missing (scripts/install-deps)"
+    profile = tempfile.mkdtemp(prefix="chromium-", dir=work)
+    url = f"http://localhost:{app.port}/ipp/print/Desk/printer-status"
+    subprocess.run([chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                    "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                    f"--user-data-dir={profile}", "--window-size=900,640", "--hide-scrollbars",
+                    f"--screenshot={out}", url], check=True, capture_output=True, timeout=120)
+    assert os.path.getsize(out) > 10000, out
+
+
+SCENARIOS = {"network": scenario_network, "usb": scenario_usb}
+
+
+def main():
+    p = argparse.ArgumentParser()
+    for opt in ("app", "sim", "netbed", "work"):
+        p.add_argument("--" + opt, required=True)
+    p.add_argument("--screenshot")
+    p.add_argument("scenario", choices=sorted(SCENARIOS))
+    args = p.parse_args()
+    if shutil.which("ipptool") is None:
+        print("ipptool missing (cups-ipp-utils)")
+        return 77
+    if args.scenario == "network" and os.getuid() != 0:
+        print("the namespace bed needs root")
+        return 77
+    os.makedirs(args.work, exist_ok=True)
+    work = tempfile.mkdtemp(prefix="status-" + args.scenario + "-", dir=args.work)
+    os.chmod(work, 0o755)
+    SCENARIOS[args.scenario](args, work)
+    shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
