@@ -21,6 +21,7 @@ struct Device {
 // when the process ends.
 struct Search {
     std::thread thread;
+    std::atomic<bool> skipped{false};  // not the first start
     std::atomic<bool> done{false};
     std::vector<Device> devices;
 
@@ -51,6 +52,8 @@ void logError(const char* message, void* system)
 bool createWhenFound(pappl_system_t* system, void*)
 {
     Search& s = search();
+    if (s.skipped)
+        return false;
     if (!s.done)
         return true;  // look again in a second
     for (const Device& device : s.devices) {
@@ -67,15 +70,16 @@ bool startSearch(pappl_system_t* system, void*)
 {
     // The state is loaded by now; a printer ever added (even one deleted
     // since) means the user has chosen.
-    if (papplSystemGetNextPrinterID(system) != 1)
-        return false;
     Search& s = search();
+    if (papplSystemGetNextPrinterID(system) != 1) {
+        s.skipped = true;
+        return false;
+    }
     s.thread = std::thread([system, &s] {
         // USB-type lists our network printers too (see network_devices.h).
         papplDeviceList(PAPPL_DEVTYPE_USB, collect, &s.devices, logError, system);
         s.done = true;
     });
-    papplSystemAddTimerCallback(system, std::time(nullptr) + 1, 1, createWhenFound, nullptr);
     return false;
 }
 
@@ -83,7 +87,9 @@ bool startSearch(pappl_system_t* system, void*)
 
 void addPrintersOnFirstStart(pappl_system_t* system)
 {
+    // Timers cannot be added from a timer: both are set up here.
     papplSystemAddTimerCallback(system, std::time(nullptr), 0, startSearch, nullptr);
+    papplSystemAddTimerCallback(system, std::time(nullptr) + 1, 1, createWhenFound, nullptr);
 }
 
 }  // namespace vexo::app

@@ -107,7 +107,7 @@ def follow(app, printer, printer_sim, ns_prefix, vanish):
     text = wait_for(app, printer, ns_prefix, ["none"], 80)
     assert values(text, "marker-low-levels") == ["10"], text
     assert values(text, "marker-types") == ["toner-cartridge"], text
-    assert "typ=toner;unit=percent;" in text and "lvl=80;" in text, text  # printer-supply
+    assert "type=tonerCartridge;" in values(text, "printer-supply")[0] and "level=80;" in text, text
     printer_sim.ctl("status", "3004")
     wait_for(app, printer, ns_prefix, ["cover-open"], 80)
     printer_sim.ctl("status", "1")
@@ -182,7 +182,7 @@ def screenshot(app, out, work):
     chromium = shutil.which("chromium")
     assert chromium, "chromium missing (scripts/install-deps)"
     profile = tempfile.mkdtemp(prefix="chromium-", dir=work)
-    url = f"http://localhost:{app.port}/ipp/print/Desk/printer-status"
+    url = f"http://localhost:{app.port}/Desk/printer-status"
     subprocess.run([chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
                     f"--user-data-dir={profile}", "--window-size=900,640", "--hide-scrollbars",
