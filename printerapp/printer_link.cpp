@@ -14,8 +14,8 @@ Reading readingOf(const StatusReading& r)
     Reading reading;
     reading.answered = r.answered;
     reading.code = r.code;
-    if (r.answered)
-        reading.toner = static_cast<int>(r.toner);
+    if (r.answered && r.toner)
+        reading.toner = static_cast<int>(*r.toner);
     return reading;
 }
 
