@@ -149,7 +149,7 @@ def scenario_network(args, work):
         assert printers.strip() == "Vexo VEXO (10.77.0.11)", printers + app.log_text()
         devices = app.run("devices").stdout
         assert "socket://10.77.0.11:9100" in devices, devices
-        follow(app, "Vexo_VEXO_10.77.0.11", bed, ns, bed.link)
+        follow(app, "Vexo_VEXO_(10.77.0.11)", bed, ns, bed.link)
     except BaseException:
         print("--- application log ---\n" + app.log_text())
         raise
