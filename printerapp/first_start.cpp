@@ -27,8 +27,10 @@ struct Search {
 
     ~Search()
     {
-        if (thread.joinable())
+        if (thread.joinable() && thread.get_id() != std::this_thread::get_id())
             thread.join();
+        else if (thread.joinable())
+            thread.detach();  // the process ends from inside the search
     }
 };
 

@@ -206,8 +206,8 @@ def main():
     if args.scenario == "network" and os.getuid() != 0:
         print("the namespace bed needs root")
         return 77
-    os.makedirs(args.work, exist_ok=True)
-    work = tempfile.mkdtemp(prefix="status-" + args.scenario + "-", dir=args.work)
+    # Short paths: the emulated bus's sockets live under it (108 bytes at most).
+    work = tempfile.mkdtemp(prefix="vexo-status-" + args.scenario + "-", dir="/tmp")
     os.chmod(work, 0o755)
     SCENARIOS[args.scenario](args, work)
     shutil.rmtree(work, ignore_errors=True)
