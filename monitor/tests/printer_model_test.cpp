@@ -16,24 +16,12 @@ constexpr int kInterval = 20;  // ms, standing in for the 6 s poll
 constexpr int kWait = 5000;
 constexpr int kSettle = 30;  // ms that end a burst of USB plug events
 
-Printer usbPrinter(int series, qsizetype row)
-{
-    const OrrinPrinter& r = catalogueFor(series)[size_t(row)];
-    return Printer::fromUSBDevice(r, printerVendorID, r.PID);
-}
-
-Printer netPrinter(int series, qsizetype row, const char* ip)
-{
-    return Printer::fromNetworkDevice(catalogueFor(series)[size_t(row)], QString::fromLatin1(ip));
-}
+Printer usbPrinter(int series, size_t row) { return Printer::fromUSBDevice(catalogueFor(series)[row], printerVendorID, catalogueFor(series)[row].PID); }
+Printer netPrinter() { return Printer::fromNetworkDevice(catalogueFor(5)[0], QStringLiteral("192.168.1.20")); }
 
 class PrinterModelTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        testApp();
-        transport = std::make_shared<ScriptedTransport>();
-    }
+    void SetUp() override { testApp(); }
 
     void TearDown() override
     {
@@ -58,22 +46,12 @@ protected:
         return *model;
     }
 
-    bool discoveryDone()
-    {
-        return QTest::qWaitFor([this] { return !model->isSearchingPrinter(); }, kWait);
-    }
+    bool discoveryDone() { return QTest::qWaitFor([this] { return !model->isSearchingPrinter(); }, kWait); }
+    bool queriesReach(qsizetype n) { return QTest::qWaitFor([this, n] { return transport->queryCount() >= n; }, kWait); }
+    bool statusCodeBecomes(qint64 code) { return QTest::qWaitFor([this, code] { return model->statusInfo().code == code; }, kWait); }
+    bool gateHolds(Gate& gate) { return QTest::qWaitFor([&gate] { return gate.waiting() == 1; }, kWait); }
 
-    bool queriesReach(qsizetype n)
-    {
-        return QTest::qWaitFor([this, n] { return transport->queryCount() >= n; }, kWait);
-    }
-
-    bool statusCodeBecomes(qint64 code)
-    {
-        return QTest::qWaitFor([this, code] { return model->statusInfo().code == code; }, kWait);
-    }
-
-    std::shared_ptr<ScriptedTransport> transport;
+    std::shared_ptr<ScriptedTransport> transport = std::make_shared<ScriptedTransport>();
     std::unique_ptr<PrinterModel> model;
     int notificationsOffMainThread = 0;
 };
@@ -85,20 +63,11 @@ TEST_F(PrinterModelTest, NoPrinterFound)
     ASSERT_TRUE(discoveryDone());
 
     EXPECT_TRUE(m.printerList().isEmpty());
-    const StatusInfo s = m.statusInfo();
-    EXPECT_EQ(s.level, 3);
-    EXPECT_EQ(s.message, u"没有连接的设备");
-    EXPECT_EQ(s.discription, u"请刷新打印机列表或检查设备连接状态");
-    EXPECT_EQ(s.toner, std::nullopt);
-    EXPECT_EQ(s.code, 0);
-    EXPECT_TRUE(m.selectedPrinter().name.isEmpty());
-    EXPECT_TRUE(m.selectedPrinter().type.isEmpty());
+    EXPECT_EQ(m.statusInfo().level, 3);
+    EXPECT_EQ(m.statusInfo().message, u"没有连接的设备");
+    EXPECT_EQ(m.statusInfo().toner, std::nullopt);
     EXPECT_TRUE(m.showNoPrinterAlter());
-    EXPECT_FALSE(m.showRefreshAlter());
     EXPECT_EQ(m.timerMode(), TimerMode::stopped);
-    EXPECT_FALSE(m.timer().isActive());
-
-    EXPECT_EQ(transport->wakeUpServers, 0);
 
     // Polling the placeholder: the mode says running, but nothing ticks.
     m.startTimer();
@@ -108,25 +77,20 @@ TEST_F(PrinterModelTest, NoPrinterFound)
     EXPECT_EQ(transport->queryCount(), 0);
 }
 
-TEST_F(PrinterModelTest, USBPrinterListedFirstSelectedAndPolled)
+TEST_F(PrinterModelTest, USBPrinterListedFirstSelectedAndPolledThenAClickedNetworkOne)
 {
     const Printer usb = usbPrinter(5, 0);
-    const Printer net = netPrinter(5, 0, "192.168.1.20");
+    const Printer net = netPrinter();
     transport->scriptDiscovery({{usb}}, {{net}});
     transport->scriptReadings(true, {{true, 1, 80}, {true, 2, std::nullopt}, {false, 0, 0}}, {true, 1, 30});
 
     PrinterModel& m = start();
     ASSERT_TRUE(discoveryDone());
     ASSERT_EQ(m.printerList(), (QList<Printer>{usb, net}));
-    EXPECT_EQ(m.selectedPrinter(), m.printerList().first());
-    EXPECT_EQ(m.timerMode(), TimerMode::running);
-    EXPECT_TRUE(m.timer().isActive());
-    EXPECT_EQ(m.timer().interval(), kInterval);
-    EXPECT_TRUE(m.showRefreshAlter());
+    EXPECT_EQ(m.selectedPrinter(), usb);
     EXPECT_FALSE(m.showNoPrinterAlter());
 
     ASSERT_TRUE(statusCodeBecomes(1));
-    EXPECT_EQ(m.statusInfo().level, 1);
     EXPECT_EQ(m.statusInfo().message, u"就绪");
     EXPECT_EQ(m.statusInfo().toner, 80);
 
@@ -136,36 +100,20 @@ TEST_F(PrinterModelTest, USBPrinterListedFirstSelectedAndPolled)
 
     // Unplugged: the gauge keeps its last level and the next tick retries.
     ASSERT_TRUE(statusCodeBecomes(4444));
-    EXPECT_EQ(m.statusInfo().level, 3);
-    EXPECT_EQ(m.statusInfo().message, u"连接断开");
     EXPECT_EQ(m.statusInfo().discription, u"请检查设备的连接情况");
     EXPECT_EQ(m.statusInfo().toner, 80);
     ASSERT_TRUE(statusCodeBecomes(1));
     EXPECT_EQ(m.statusInfo().toner, 30);
 
-    for (const auto& q : transport->queries()) {
-        EXPECT_TRUE(q.usb);
+    for (const auto& q : transport->queries())
         EXPECT_EQ(q.printer, usb);
-    }
-}
 
-TEST_F(PrinterModelTest, ClickingANetworkPrinterPollsItOverSNMP)
-{
-    const Printer usb = usbPrinter(5, 0);
-    const Printer net = netPrinter(5, 0, "192.168.1.20");
-    transport->scriptDiscovery({{usb}}, {{net}});
+    // Clicked, the network printer is polled over SNMP.
     transport->scriptReadings(false, {{true, 3004, 60}, {false, 0, 0}}, {true, 1, 55});
-
-    PrinterModel& m = start();
-    ASSERT_TRUE(discoveryDone());
     m.clickPrinter(m.printerList().at(1));
-    EXPECT_EQ(m.selectedPrinter(), net);
-    EXPECT_EQ(m.statusInfo().message, u"connecting");
     EXPECT_EQ(m.statusInfo().code, 5555);
 
     ASSERT_TRUE(statusCodeBecomes(3004));
-    EXPECT_EQ(m.statusInfo().message, u"前盖打开");
-    EXPECT_EQ(m.statusInfo().discription, u"请关闭前盖");
     EXPECT_EQ(m.statusInfo().toner, 60);
 
     ASSERT_TRUE(statusCodeBecomes(4444));
@@ -187,18 +135,13 @@ TEST_F(PrinterModelTest, RefreshWhilePollingStopsEmptiesAndRestarts)
     ASSERT_TRUE(queriesReach(2));
 
     m.refresh();
-    EXPECT_TRUE(m.isSearchingPrinter());
     EXPECT_TRUE(m.selectedPrinter().name.isEmpty());
-    EXPECT_EQ(m.statusInfo().message, u"正在连接");
     EXPECT_EQ(m.statusInfo().code, 5555);
-    EXPECT_EQ(m.timerMode(), TimerMode::stopped);
     EXPECT_FALSE(m.timer().isActive());
     EXPECT_TRUE(m.printerList().isEmpty());
 
     ASSERT_TRUE(discoveryDone());
     EXPECT_EQ(m.printerList(), QList<Printer>{second});
-    EXPECT_EQ(m.selectedPrinter(), second);
-    EXPECT_EQ(m.timerMode(), TimerMode::running);
     EXPECT_TRUE(m.timer().isActive());
 
     const qsizetype seen = transport->queryCount();
@@ -219,7 +162,7 @@ TEST_F(PrinterModelTest, OverlappingDiscoveryRunsPublishOnlyTheLatest)
     QObject::connect(&m, &PrinterModel::printerListChanged, [&] { published.append(m.printerList()); });
     QObject::connect(&m, &PrinterModel::isSearchingPrinterChanged, [&] { searchEnded += !m.isSearchingPrinter(); });
 
-    ASSERT_TRUE(QTest::qWaitFor([this] { return transport->discoveryGate.waiting() == 1; }, kWait));
+    ASSERT_TRUE(gateHolds(transport->discoveryGate));
     m.refresh();  // while the first run is still searching
     m.refresh();  // and again: the run in between never starts
     transport->discoveryGate.open();
@@ -244,9 +187,6 @@ TEST_F(PrinterModelTest, SleepingPrinterWithWakeUpIsLeftAloneUntilClicked)
     PrinterModel& m = start();
     ASSERT_TRUE(discoveryDone());
     ASSERT_TRUE(statusCodeBecomes(2009));
-    EXPECT_EQ(m.statusInfo().level, 1);
-    EXPECT_EQ(m.statusInfo().message, u"休眠");
-    EXPECT_EQ(m.statusInfo().toner, 50);
     EXPECT_FALSE(m.isWakeUp());
     EXPECT_EQ(m.timerMode(), TimerMode::running);
 
@@ -262,7 +202,6 @@ TEST_F(PrinterModelTest, SleepingPrinterWithWakeUpIsLeftAloneUntilClicked)
 
     m.clickPrinter(m.printerList().first());
     EXPECT_TRUE(m.isWakeUp());
-    EXPECT_EQ(m.statusInfo().message, u"connecting");
     EXPECT_TRUE(m.timer().isActive());
     ASSERT_TRUE(statusCodeBecomes(1));
     EXPECT_TRUE(queriesReach(asleep + 3));
@@ -278,10 +217,7 @@ TEST_F(PrinterModelTest, SleepCodeFromPrinterWithoutWakeUpKeepsPolling)
     PrinterModel& m = start();
     ASSERT_TRUE(discoveryDone());
     ASSERT_TRUE(statusCodeBecomes(2009));
-    EXPECT_EQ(m.statusInfo().message, u"休眠");
-    EXPECT_TRUE(m.isWakeUp());
-    const qsizetype seen = transport->queryCount();
-    EXPECT_TRUE(queriesReach(seen + 3));
+    EXPECT_TRUE(queriesReach(transport->queryCount() + 3));
     EXPECT_TRUE(m.isWakeUp());
 }
 
@@ -298,7 +234,7 @@ TEST_F(PrinterModelTest, ReadingForAReplacedSelectionIsDropped)
 
     PrinterModel& m = start();
     ASSERT_TRUE(discoveryDone());
-    ASSERT_TRUE(QTest::qWaitFor([this] { return transport->statusGate.waiting() == 1; }, kWait));
+    ASSERT_TRUE(gateHolds(transport->statusGate));
 
     QStringList shown;
     QObject::connect(&m, &PrinterModel::statusInfoChanged, [&] { shown.append(m.statusInfo().message); });
@@ -320,7 +256,7 @@ TEST_F(PrinterModelTest, TicksLapseWhileAQueryIsUnanswered)
 
     start();
     ASSERT_TRUE(discoveryDone());
-    ASSERT_TRUE(QTest::qWaitFor([this] { return transport->statusGate.waiting() == 1; }, kWait));
+    ASSERT_TRUE(gateHolds(transport->statusGate));
     QTest::qWait(10 * kInterval);
     EXPECT_EQ(transport->queryCount(), 1);
 
@@ -358,7 +294,7 @@ TEST(SharedData, PrinterModelIsMadeOnceAndSearchesAtOnce)
 TEST_F(PrinterModelTest, PrinterPluggedInLaterIsListedAndSelectedOnlyWhenNothingWas)
 {
     const Printer usb = usbPrinter(5, 0);
-    const Printer net = netPrinter(5, 0, "192.168.1.20");
+    const Printer net = netPrinter();
     struct Case {
         QList<Printer> netAtStart;
         bool selectsUsb;
@@ -388,7 +324,7 @@ TEST_F(PrinterModelTest, PrinterPluggedInLaterIsListedAndSelectedOnlyWhenNothing
 TEST_F(PrinterModelTest, UnpluggingTheSelectedPrinterShowsDisconnectedAtOnce)
 {
     const Printer usb = usbPrinter(5, 0);
-    const Printer net = netPrinter(5, 0, "192.168.1.20");
+    const Printer net = netPrinter();
     transport->scriptDiscovery({{usb}, {}, {usb}}, {{net}});
     PrinterModel& m = start(5, 60000);  // no tick can bring the news
     ASSERT_TRUE(discoveryDone());
@@ -396,7 +332,6 @@ TEST_F(PrinterModelTest, UnpluggingTheSelectedPrinterShowsDisconnectedAtOnce)
 
     transport->reportUSB({false, usb.VID, usb.PID});
     ASSERT_TRUE(statusCodeBecomes(4444));
-    EXPECT_EQ(m.statusInfo().message, u"连接断开");
     EXPECT_EQ(m.statusInfo().toner, 50);
     ASSERT_TRUE(QTest::qWaitFor([&] { return m.printerList() == QList<Printer>{net}; }, kWait));
     EXPECT_EQ(m.selectedPrinter(), usb) << "the unplugged printer stays selected";
@@ -426,7 +361,7 @@ TEST_F(PrinterModelTest, BurstOfPlugEventsCausesOneReEnumeration)
     // A plug during a refresh, after its USB step: listed once, not twice.
     transport->discoveryGate.close();
     m.refresh();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return transport->discoveryGate.waiting() == 1; }, kWait));
+    ASSERT_TRUE(gateHolds(transport->discoveryGate));
     transport->reportUSB({true, usb.VID, usb.PID});
     QTest::qWait(5 * kSettle);
     transport->discoveryGate.open();

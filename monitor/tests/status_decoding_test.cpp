@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <set>
 #include <string>
@@ -22,16 +23,12 @@ struct Case {
 constexpr Case cases[] = {
     // Codes that mean the same everywhere, whatever the model name.
     {1, "VEXO", 1, "就绪", ""},
-    {10, "no such model", 1, "就绪", ""},
     {2009, "LX310W", 1, "休眠", ""},
     {3087, "LX310", 3, "上盖打开", "请合上扫描仪上盖"},
-    {3174, "LM310NW", 3, "激光器同步错误", "激光器同步错误，请重启打印机"},
-    {3175, "LX550DNW", 3, "打印马达错误", "打印马达错误,请重启打印机"},
     {4001, "", 3, "扫描正位失败", "扫描正位失败，请重启一体机"},
     {9, "QX-215n", 3, "内存出错", "请清除内存"},
     // Front and rear covers.
     {3017, "LX550DNW", 3, "取纸卡纸", "请打开前盖，取出卡纸"},
-    {3070, "TN-MF420DNW", 3, "机芯前部有纸-取纸", "机芯前部有纸-取纸"},
     {3102, "QX-545dnw", 3, "纸盘无纸", "多功能纸盘无纸,按 OK 键继续打印"},
     {7002, "LM770DNW", 2, "手动双面未按键", "请将已打印的纸张放入纸盒，请勿改变纸张方向，然后点击“启动”按钮"},
     // Top cover and the recover/cancel key.
@@ -39,23 +36,16 @@ constexpr Case cases[] = {
     {3017, "LX310NW", 3, "取纸卡纸", "请取出纸盒，清除卡纸"},
     {3038, "QX-210n", 3, "存储器溢出", "请点击“恢复/取消”按钮，取消当前任务"},
     {7002, "Alder", 2, "手动双面未按键", "请将已打印的纸张放入纸盒，请勿改变纸张方向，然后点击“恢复/取消”按钮"},
-    {7005, "LX330", 3, "硒鼓用尽，请更换硒鼓", "请点击“恢复/取消”按钮，继续打印"},
-    {7006, "LX310W", 3, "硒鼓用尽，请更换硒鼓", "为保证图像质量，请尽快更换硒鼓"},
     // Multifunction with start and cancel keys.
-    {3017, "LM310NW", 3, "取纸卡纸", "请取出纸盒，清除卡纸"},
     {3066, "MAlder", 3, "纸张尺寸不匹配", "请更换纸型，请点击“启动”按钮，继续打印"},
     {7003, "LM330", 2, "身份证复印", "请确保机器回到就绪状态后，将身份证翻面，然后按“启动”按钮"},
-    {7004, "LM310W", 3, "多合一复印", "请确保机器回到就绪状态后，放置下一页，然后按“启动”按钮"},
     {7005, "LM330NW", 2, "硒鼓用尽，请更换硒鼓", "请点击“启动”按钮，继续打印"},
     // Multifunction with a screen and an OK key.
     {3038, "MVEXO", 3, "存储器溢出", "请点击“确定”按钮，取消当前任务"},
-    {3066, "QX-215nw", 3, "纸张尺寸不匹配", "请更换纸型，请点击“确定”按钮，继续打印"},
-    {7003, "QX-215n", 2, "身份证复印", "请确保机器回到就绪状态后，将身份证翻面，然后按“确定”按钮"},
     {7005, "MVEXO", 2, "硒鼓用尽，请更换硒鼓", "请点击“确定”按钮，继续打印"},
     {7006, "MVEXO", 3, "硒鼓用尽，请更换硒鼓", "为保证图像质量，请尽快更换硒鼓"},
     // Unknown codes, and codes the model's own family lacks.
     {7003, "LX310", 3, "错误码7003", "请重启设备，如果错误还存在，请联系厂家"},
-    {3300, "VEXO", 3, "错误码3300", "请重启设备，如果错误还存在，请联系厂家"},
     {3017, "", 3, "错误码3017", "请重启设备，如果错误还存在，请联系厂家"},
     {3017, "lx310nw", 3, "错误码3017", "请重启设备，如果错误还存在，请联系厂家"},
     {0, "VEXO", 3, "错误码0", "请重启设备，如果错误还存在，请联系厂家"},
@@ -75,42 +65,32 @@ TEST(StatusDecoding, SampleCodesOfEveryTable)
     }
 }
 
-TEST(StatusDecoding, TablesHoldEachCodeOnceAndNeverShadowed)
+// A code in two tables is shadowed; a model missing from the family lists
+// would get "错误码" for every family-specific code, one listed twice the
+// first family's advice.
+TEST(StatusDecoding, TablesHoldEachCodeOnceAndEveryModelInOneFamily)
 {
     std::set<std::int64_t> base;
     for (const StatusEntry& e : baseStatus())
         EXPECT_TRUE(base.insert(e.code).second) << e.code;
-    EXPECT_EQ(base.size(), 42u);
-
-    const std::size_t sizes[] = {25, 25, 27, 27};
-    ASSERT_EQ(statusSeries().size(), 4u);
-    for (std::size_t i = 0; i < 4; ++i) {
-        const StatusSeries& series = statusSeries()[i];
-        EXPECT_EQ(series.table.size(), sizes[i]) << series.name;
+    for (const StatusSeries& series : statusSeries()) {
         std::set<std::int64_t> seen;
         for (const StatusEntry& e : series.table) {
             EXPECT_TRUE(seen.insert(e.code).second) << series.name << " " << e.code;
             EXPECT_FALSE(base.contains(e.code)) << series.name << " " << e.code << " can never be reached";
         }
     }
-}
-
-// A model missing from the family lists would get "错误码" for every
-// family-specific code; one listed twice would get the first family's advice.
-TEST(StatusDecoding, EveryCatalogueModelBelongsToExactlyOneFamily)
-{
     for (int series = 1; series <= 5; ++series) {
         for (const OrrinPrinter& row : catalogueFor(series)) {
             int families = 0;
             for (const StatusSeries& family : statusSeries())
-                for (std::string_view model : family.models)
-                    families += model == row.printerName;
+                families += int(std::count(family.models.begin(), family.models.end(), row.printerName));
             EXPECT_EQ(families, 1) << row.printerName;
         }
     }
 }
 
-TEST(StatusValues, CodeIsTheNumberBeforeTheFirstComma)
+TEST(StatusValues, CodeIsTheNumberBeforeTheFirstCommaAndTonerAPercent)
 {
     using namespace std::string_literals;
     const std::pair<std::string, std::int64_t> read[] = {
@@ -124,10 +104,8 @@ TEST(StatusValues, CodeIsTheNumberBeforeTheFirstComma)
     for (std::string_view none : {"", "2000", "\"2000\"", "abc,x", ",x", "-,x", "--5,x", "+5,x", " 2000,x",
                                   "9999999999,x", "\"\"", "2000 ,x"})
         EXPECT_EQ(statusCodeFromText(none), std::nullopt) << none;
-}
 
-TEST(StatusValues, TonerOutsideAPercentIsUnknown)
-{
+    // A toner level outside a percent is unknown.
     EXPECT_EQ(tonerPercent(0), 0);
     EXPECT_EQ(tonerPercent(100), 100);
     for (std::int64_t v : {std::int64_t(-1), std::int64_t(101), std::numeric_limits<std::int64_t>::max(),

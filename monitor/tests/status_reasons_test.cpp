@@ -32,6 +32,7 @@ constexpr Case cases[] = {
     {3087, "VEXO", "other", "error"},        // the scanner's lid
     {7003, "LX310", "other", "error"},       // no table holds it for this series
     {-5, "", "other", "error"},
+    {4444, "", "offline", "error"},          // never decoded: what a query without answer reports
 };
 
 TEST(StatusReasons, CodesDecodeToTheReasonOfTheirLevel)
@@ -42,12 +43,6 @@ TEST(StatusReasons, CodesDecodeToTheReasonOfTheirLevel)
         EXPECT_EQ(reason.keyword, c.keyword);
         EXPECT_EQ(reason.severity, c.severity);
     }
-}
-
-TEST(StatusReasons, NoAnswerIsOffline)
-{
-    // 4444 is never decoded: it is what a query that got no answer reports.
-    EXPECT_EQ(stateReason(4444, 3).keyword, "offline");
 }
 
 TEST(StatusReasons, TableNamesOnlyCodesThePrinterReportsAndKeywordsAnApplicationCanSet)

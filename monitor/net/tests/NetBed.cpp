@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -21,11 +20,7 @@ constexpr const char* kRunDir = "/tmp/vexo-netbed";
 std::string nextName()
 {
     static std::atomic<int> n = 0;
-    const int i = n++;
-    std::string suffix(1, char('a' + i % 26));
-    if (i >= 26)
-        suffix += char('a' + i / 26 % 26);
-    return "vxt" + std::to_string(getpid()) + suffix;
+    return "vxt" + std::to_string(getpid()) + char('a' + n++ % 26);
 }
 
 }  // namespace
@@ -76,14 +71,14 @@ std::string NetBed::unavailableReason()
 }
 
 NetBed::NetBed(std::vector<std::string> hosts, std::vector<Printer> printers)
-    : name_(nextName()), printers_(std::move(printers))
+    : name_(nextName())
 {
     std::vector<std::string> argv{VEXO_NETBED, "up", name_, "--sim", VEXO_PRINTER_SIM, "--run", kRunDir};
     for (const auto& h : hosts) {
         argv.push_back("--host");
         argv.push_back(h);
     }
-    for (const auto& p : printers_) {
+    for (const auto& p : printers) {
         std::string spec = p.segment + "=" + p.address + ",status=" + std::to_string(p.status) +
                            ",toner=" + std::to_string(p.toner);
         if (!p.oid.empty())
@@ -113,7 +108,7 @@ bool NetBed::enterHost()
 {
     if (originalNs_ < 0)
         originalNs_ = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-    const std::string path = "/run/netns/" + hostNamespace();
+    const std::string path = "/run/netns/" + name_ + "-h";
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -138,20 +133,10 @@ std::string NetBed::control(int printer, const std::string& command) const
     return out;
 }
 
-std::string NetBed::address(int printer) const
+pid_t NetBed::pid(int printer, const std::string& which) const
 {
-    const std::string& a = printers_.at(size_t(printer - 1)).address;
-    return a.substr(0, a.find('/'));
-}
-
-pid_t NetBed::readPid(int printer, const char* file) const
-{
-    std::ifstream in(dir(printer) + "/" + file);
+    std::ifstream in(dir(printer) + "/" + which + ".pid");
     pid_t pid = 0;
     in >> pid;
     return pid;
 }
-
-pid_t NetBed::agentPid(int printer) const { return readPid(printer, "snmpd.pid"); }
-
-pid_t NetBed::simulatorPid(int printer) const { return readPid(printer, "sim.pid"); }
