@@ -1,0 +1,96 @@
+#include "USBInteraction.h"
+#include "UsbTestSupport.h"
+#include "UsbTransport.h"
+#include "VantorIOUSB.h"
+
+#include <stdexcept>
+
+namespace {
+
+// Only catalogue models of our vendor are listed, from the build's series, and
+// only by their descriptors: no device is opened.
+TEST_F(EmulatedUsbTest, EnumerationListsTheSeriesModelsOfOurVendorWithoutOpening)
+{
+    const std::vector<usbemu::EmulatedUsbPrinter*> plugged = {
+        &bus.plug({.productID = 77}), &bus.plug({.vendorID = 0x046D, .productID = 77}),
+        &bus.plug({.productID = 79}), &bus.plug({.productID = 77, .unreadableDescriptors = true}),
+        &bus.plug({.productID = 5}), &bus.plug({.productID = 301})};
+    for (const auto& [series, label] : {std::pair{5, "VEXO(USB)"}, std::pair{2, "QX-210nw(USB)"},
+                                        std::pair{1, "LX310W(USB)"}}) {
+        QStringList found;
+        for (const Printer& p : UsbTransport(series).getPrinterByIOUSB())
+            found << p.label;
+        EXPECT_EQ(found, QStringList{label}) << series;
+    }
+    for (const auto* printer : plugged)
+        EXPECT_EQ(printer->timesOpened(), 0);
+}
+
+// Pipes come from the first two endpoints by their direction alone; a command
+// needs both and is never sent without them.
+TEST_F(EmulatedUsbTest, PipesAreTheFirstTwoEndpointsByDirection)
+{
+    const std::pair<std::vector<usbemu::Endpoint>, bool> cases[] = {
+        {{{0x01}, {0x81}}, true},
+        {{{0x81}, {0x02}, {0x83}}, true},
+        {{{0x81, 0x03, 8}, {0x02}}, true},  // type not looked at
+        {{{0x01}, {0x02}}, false},
+        {{{0x81}}, false},
+        {{}, false},
+        {{{0x01}, {0x02}, {0x83}}, false},  // pipe 3 never examined
+    };
+    for (const auto& [endpoints, works] : cases) {
+        SCOPED_TRACE(endpoints.size());
+        auto& printer = bus.plug({.endpoints = endpoints});
+        const OpenFiles files;
+        EXPECT_EQ(usbInteraction("CheckwifiAP?", 77, 0x37CE).has_value(), works);
+        EXPECT_EQ(printer.commands().size(), works ? 1u : 0u);
+        EXPECT_TRUE(released(files, printer));
+        bus.unplug(printer);
+    }
+}
+
+// One transfer into at most maxCount bytes; misuse never reaches the wire, and
+// the interface is given back even when the handler throws.
+TEST_F(EmulatedUsbTest, ReadTakesOneTransferIntoMaxCount)
+{
+    auto& printer = bus.plug();
+    std::string reply;
+    printer.setCommandHandler([&](std::string_view) { return reply; });
+    const OpenFiles files;
+    {
+        USBContext context;
+        auto device = USBDevice::create(context, 0x37CE, 77);
+        auto interface = device->createInterfaceInterface();
+        EXPECT_EQ(interface->getInterfaceNum(), 0);
+        const auto fails = [](auto f, auto cause) {
+            try {
+                f();
+            } catch (const USBError& e) {
+                return e.is(cause);
+            }
+            return false;
+        };
+        const std::uint8_t ping[] = {'p'};
+        EXPECT_THROW(interface->openAndPerform([&] {
+            for (const std::size_t length : {0, 64}) {
+                reply = std::string(length, 'x');
+                interface->write(ping, 1);
+                EXPECT_EQ(interface->readBytes(std::nullopt, 64, 2).size(), length);
+            }
+            reply = std::string(10, 'y');
+            interface->write(ping, 1);
+            EXPECT_TRUE(fails([&] { interface->readBytes(11, 64, 2); }, VantorIOError::couldNotGetEnoughData));
+            EXPECT_TRUE(fails([&] { interface->write(ping, 2); }, kIOReturnBadArgument));  // an IN pipe
+            EXPECT_TRUE(fails([&] { interface->readBytes(std::nullopt, 64, 3); }, kIOUSBUnknownPipeErr));
+            EXPECT_EQ(printer.claimedInterfaces(), std::set<unsigned>{0});
+            throw std::runtime_error("handler failed");
+        }),
+                     std::runtime_error);
+        EXPECT_TRUE(printer.claimedInterfaces().empty());
+    }
+    EXPECT_EQ(printer.commands().size(), 3u);
+    EXPECT_TRUE(released(files, printer));
+}
+
+}  // namespace

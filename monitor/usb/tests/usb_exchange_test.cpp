@@ -1,0 +1,102 @@
+// Commands on the bulk pipes and the status request on the default pipe: what is taken, refused, left.
+
+#include "USBInteraction.h"
+#include "UsbTestSupport.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST_F(EmulatedUsbTest, CommandRepliesOfSixteenToSixHundredUtf8BytesAreTaken)
+{
+    auto& printer = bus.plug();
+    const OpenFiles files;
+    const auto own = usbInteraction("CheckwifiAP?", 77, 0x37CE);
+    EXPECT_EQ(own.value_or("-").toStdString(), vexo::sim::SimulatedPrinter().handleCommand("CheckwifiAP?"));
+    EXPECT_EQ(printer.commands(), std::vector<std::string>{"CheckwifiAP?"}) << "sent bare";
+
+    std::string reply;
+    printer.setCommandHandler([&](std::string_view) { return reply; });
+    for (const std::size_t length : {0, 15, 16, 600, 601, 2000}) {
+        reply = "8014," + std::string(length, 'a');
+        reply.resize(length);
+        const bool taken = length >= 16 && length <= 600;
+        EXPECT_EQ(usbInteraction("CheckwifiAP?", 77, 0x37CE).value_or("-").toStdString(), taken ? reply : "-")
+            << length;
+    }
+    // The bytes arrive whole; only their text is refused.
+    reply = "8014,AP Info;\xC3\x28 broken text";
+    EXPECT_FALSE(usbInteraction("CheckwifiAP?", 77, 0x37CE));
+    EXPECT_EQ(usbInteractionBytes("CheckwifiAP?", 77, 0x37CE).value_or("-").toStdString(), reply);
+    EXPECT_TRUE(released(files, printer));
+}
+
+// Code little-endian from bytes 0-1, toner from byte 2; bytes the printer
+// does not send count as zero.
+TEST_F(EmulatedUsbTest, StatusReplyIsCodeLittleEndianThenToner)
+{
+    auto& printer = bus.plug();
+    printer.simulator().setStatusCode(2009);
+    printer.simulator().setToner(50);
+    const OpenFiles files;
+    using Bytes = std::vector<std::uint8_t>;
+    const std::tuple<std::optional<Bytes>, qint64, qint64> cases[] = {
+        {std::nullopt, 2009, 50},  // the simulator's own reply
+        {Bytes{0x02, 0x01}, 258, 0}, {Bytes{0xD9}, 0xD9, 0}, {Bytes{}, 0, 0}, {Bytes{0x00, 0x00, 0x32, 0xFF}, 0, 50}};
+    for (const auto& [reply, code, toner] : cases) {
+        printer.setStatusReply(reply);
+        const StatusReading r = usbStatusRequest(0x37CE, 77);
+        EXPECT_EQ(std::tuple(r.answered, r.code, r.toner), std::tuple(true, code, toner)) << code;
+    }
+    EXPECT_TRUE(released(files, printer));
+}
+
+// Whatever fails on the way, neither request answers and nothing stays open.
+TEST_F(EmulatedUsbTest, FailedRequestsAnswerNothingAndReleaseEverything)
+{
+    auto& bare = bus.plug({.productID = 78, .endpoints = {}, .interfaces = 0});
+    const OpenFiles files;
+    EXPECT_FALSE(usbInteraction("CheckwifiAP?", 77, 0x37CE));  // nothing of that model attached
+    EXPECT_FALSE(usbStatusRequest(0x37CE, 77).answered);
+    EXPECT_EQ(bare.timesOpened(), 0);
+    EXPECT_FALSE(usbInteraction("CheckwifiAP?", 78, 0x37CE));  // not configured: no interface
+    EXPECT_FALSE(usbStatusRequest(0x37CE, 78).answered);
+
+    auto& printer = bus.plug();
+    printer.setStatusStalls(true);
+    EXPECT_FALSE(usbStatusRequest(0x37CE, 77).answered);
+    printer.setStatusStalls(false);
+    printer.setGone(true);
+    EXPECT_FALSE(usbInteraction("CheckwifiAP?", 77, 0x37CE));
+    EXPECT_FALSE(usbStatusRequest(0x37CE, 77).answered);
+    EXPECT_TRUE(released(files, printer));
+
+    printer.setGone(false);
+    EXPECT_TRUE(usbStatusRequest(0x37CE, 77).answered);
+    bus.unplug(printer);  // no reading while away, a fresh one when back
+    EXPECT_FALSE(usbStatusRequest(0x37CE, 77).answered);
+    bus.plug().simulator().setStatusCode(3001);
+    EXPECT_EQ(usbStatusRequest(0x37CE, 77).code, 3001);
+}
+
+// A command waits 0.3 s for its reply, the status request 3 s; each gives up
+// the transfer it started.
+TEST_F(EmulatedUsbTest, LateAnswersTimeOut)
+{
+    auto& printer = bus.plug();
+    printer.setReplyDelay(600ms);
+    printer.setStatusSilent(true);
+    const OpenFiles files;
+    for (const bool command : {true, false}) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(command ? usbInteraction("CheckwifiAP?", 77, 0x37CE).has_value()
+                             : usbStatusRequest(0x37CE, 77).answered);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(took, command ? 290ms : 2900ms);
+        EXPECT_LT(took, command ? 1500ms : 5000ms);
+        EXPECT_EQ(printer.discardedTransfers(), command ? 1 : 2);
+    }
+    EXPECT_TRUE(released(files, printer));
+}
+
+}  // namespace
