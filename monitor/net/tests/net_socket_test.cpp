@@ -193,7 +193,7 @@ TEST(WakeUpListener, NeverSwitchesAPrinterWithoutTheFeatureNorOutlivesTheModel)
     waitFor([] { return false; }, 100ms);
 }
 
-TEST(TCPCommucator, ExchangesOneCommandAndReadsTheWholeReply)
+TEST(TCPCommucator, RepliesAreWholeEndAtAPauseAndBadOnesAreNone)
 {
     const std::string big = "8014,AP Info;" + std::string(1500, 'n');
     ScriptedServer server({{big, 100ms}});
@@ -205,27 +205,24 @@ TEST(TCPCommucator, ExchangesOneCommandAndReadsTheWholeReply)
     EXPECT_FALSE(link.send("x"));
     EXPECT_FALSE(link.receive());
     EXPECT_EQ(server.seen, "CheckwifiAP?");
-}
 
-TEST(TCPCommucator, RepliesEndAtAPauseAndBadOnesAreNone)
-{
     struct Case {
         const char* what;
         ScriptedServer::Script script;
         std::optional<std::string> want;
     };
     const Case cases[] = {
-        {"exactly one buffer", {{std::string(1024, 'r'), 100ms}}, std::string(1024, 'r')},
+        {"1024 bytes", {{std::string(1024, 'r'), 100ms}}, std::string(1024, 'r')},
         {"in pieces", {{"8012,Wifi Scan;Home", 20ms}, {"Net,4\r\nOff", 300ms}, {"ice,2", 100ms}}, "8012,Wifi Scan;HomeNet,4\r\nOff"},
         {"closes without a word", {}, std::nullopt},
         {"not UTF-8", {{"8014,\xFF\xFE", 100ms}}, std::nullopt},
         {"silent", {{"", 600ms}}, std::nullopt},
     };
     for (const Case& c : cases) {
-        ScriptedServer server(c.script);
+        ScriptedServer scripted(c.script);
         QElapsedTimer t;
         t.start();
-        EXPECT_EQ(exchangeCommand("127.0.0.1", "Checkwifiserver?", 1000, 400, server.port), c.want) << c.what;
+        EXPECT_EQ(exchangeCommand("127.0.0.1", "Checkwifiserver?", 1000, 400, scripted.port), c.want) << c.what;
         EXPECT_LT(t.elapsed(), 1000) << c.what;
     }
 
@@ -238,7 +235,6 @@ TEST(TCPCommucator, RepliesEndAtAPauseAndBadOnesAreNone)
     }
     QElapsedTimer t;
     t.start();
-    TCPCommucator link("127.0.0.1", freePort);
-    EXPECT_FALSE(link.connect());
+    EXPECT_FALSE(TCPCommucator("127.0.0.1", freePort).connect());
     EXPECT_LT(t.elapsed(), 500);
 }
