@@ -1,23 +1,16 @@
-// The model against a simulated printer, over whichever carrier the test
-// binary's bed provides.
+// The model against the simulated printer on an emulated USB bus.
 
-#include "Bed.h"
+#include "EmulatedUsbPrinter.h"
 #include "NetworkModel.h"
 #include "PrinterModel.h"
+#include "Printing.h"
+#include "QtTestApp.h"
 #include "WifiCommands.h"
 
-#include "Printing.h"
-
-#include "QtTestApp.h"
-
-#include <gtest/gtest.h>
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
 
-#include <chrono>
+#include <gtest/gtest.h>
 
 using namespace vexo::config;
 using namespace std::chrono_literals;
@@ -26,7 +19,13 @@ namespace {
 
 constexpr int kScanTries = 4;
 
-// Counts what goes the other way, so a test can tell the carrier was chosen right.
+Printer usbPrinter()
+{
+    return Printer(QStringLiteral("V-100"), QStringLiteral("V-100(USB)"), QStringLiteral("USB"), QString(), 77, 0x37CE,
+                   1, 1, false, QString());
+}
+
+// Stands for the command port, to tell which way an exchange went.
 class CountingCarrier : public CommandCarrier {
 public:
     std::optional<QString> exchange(const Printer&, const QString&) override
@@ -42,20 +41,28 @@ protected:
     void SetUp() override
     {
         testApp();
-        bed = makeBed();
         printers = std::make_unique<PrinterModel>(nullptr, PrinterModel::Options{60000, 5});
         ASSERT_TRUE(QTest::qWaitFor([&] { return !printers->isSearchingPrinter(); }, 5000));
-        printers->setSelectedPrinter(bed->printer());
-        NetworkModel::Carriers carriers = bed->carriers();
-        (carriers.usb ? carriers.tcp : carriers.usb) = other;
-        model = std::make_unique<NetworkModel>(*printers, carriers, NetworkModel::Options{20ms, kScanTries});
+        printers->setSelectedPrinter(usbPrinter());
+        model = std::make_unique<NetworkModel>(*printers, NetworkModel::Carriers{std::make_shared<UsbCommandCarrier>(), tcp},
+                                               NetworkModel::Options{20ms, kScanTries});
     }
 
     void TearDown() override
     {
         model.reset();
         printers.reset();
-        EXPECT_EQ(other->calls, 0);
+        EXPECT_EQ(tcp->calls, 0);
+    }
+
+    vexo::sim::SimulatedPrinter& sim() { return device.simulator(); }
+    // The printer answers these bytes, padded as over USB, or stays silent.
+    void script(std::function<std::optional<std::string>(std::string_view)> replies)
+    {
+        device.setCommandHandler([replies](std::string_view cmd) -> std::optional<std::string> {
+            auto reply = replies(cmd);
+            return reply ? std::optional(usbemu::asUsbReply(*reply)) : std::nullopt;
+        });
     }
 
     AlertTriple run(void (NetworkModel::*operation)(AlertCallback))
@@ -75,7 +82,7 @@ protected:
     // The fields of the setting command the printer received last, escapes kept.
     std::string lastSetting()
     {
-        const auto all = bed->received();
+        const auto all = device.commands();
         for (auto it = all.rbegin(); it != all.rend(); ++it)
             if (it->rfind("Set", 0) == 0)
                 return it->substr(it->find('=') + 1);
@@ -85,13 +92,14 @@ protected:
     size_t scansReceived()
     {
         size_t n = 0;
-        for (const std::string& c : bed->received())
+        for (const std::string& c : device.commands())
             n += c.rfind("Checkwifiserver?", 0) == 0;
         return n;
     }
 
-    std::unique_ptr<Bed> bed;
-    std::shared_ptr<CountingCarrier> other = std::make_shared<CountingCarrier>();
+    usbemu::UsbBus bus;
+    usbemu::EmulatedUsbPrinter& device = bus.plug();
+    std::shared_ptr<CountingCarrier> tcp = std::make_shared<CountingCarrier>();
     std::unique_ptr<PrinterModel> printers;
     std::unique_ptr<NetworkModel> model;
     const AlertTriple none{};
@@ -100,13 +108,17 @@ protected:
 
 AlertTriple error(const char* text) { return {true, QStringLiteral("错误"), QString::fromUtf8(text)}; }
 
-// Named after the carrier, so the two binaries' tests tell apart in one run.
-#define JOIN_(a, b) a##b
-#define JOIN(a, b) JOIN_(a, b)
-#define OVER JOIN(NetworkModelOver, CARRIER)
-class OVER : public NetworkModelTest {};
+TEST_F(NetworkModelTest, NetworkPrinterGoesOverTheCommandPort)
+{
+    printers->setSelectedPrinter(Printer(QStringLiteral("V-100"), QStringLiteral("V-100(10.0.0.5)"), QStringLiteral("Net"),
+                                         QStringLiteral("10.0.0.5"), 77, 0x37CE, 1, 1, false, QString()));
+    EXPECT_EQ(run(&NetworkModel::getAPInfo), error("数据解析错误"));
+    EXPECT_EQ(tcp->calls, 1);
+    EXPECT_TRUE(device.commands().empty());
+    tcp->calls = 0;
+}
 
-TEST_F(OVER, AccessPointReadChangedAndReadBack)
+TEST_F(NetworkModelTest, AccessPointReadChangedAndReadBack)
 {
     ASSERT_EQ(run(&NetworkModel::getAPInfo), none);
     EXPECT_EQ(model->apSetting(), (APSetting{"VEXO-AP", 1, "12345678", "192.168.1.1", "255.255.255.0", "192.168.1.1"}));
@@ -136,9 +148,9 @@ TEST_F(OVER, AccessPointReadChangedAndReadBack)
     EXPECT_EQ(model->apSetting().APPassword, QString());
 }
 
-TEST_F(OVER, StationScannedJoinedAndReadBack)
+TEST_F(NetworkModelTest, StationScannedJoinedAndReadBack)
 {
-    bed->sim().setVisibleNetworks({{"HomeNet", 4}, {"Off?ce;5", 2}});
+    sim().setVisibleNetworks({{"HomeNet", 4}, {"Off?ce;5", 2}});
     ASSERT_EQ(run(&NetworkModel::getClientModeInfo), none);
     EXPECT_EQ(model->clietModeSetting().WifiName, QString());
     EXPECT_EQ(model->clietModeSetting().ipSetType, u"D");
@@ -159,7 +171,7 @@ TEST_F(OVER, StationScannedJoinedAndReadBack)
     EXPECT_EQ(read.WifiPassword + read.ipSetType + read.ip, u"s;cr?tS10.0.0.7");
 
     // The configured network found again keeps its password and gets its place.
-    bed->sim().setVisibleNetworks({{"Off?ce;5", 7}, {"HomeNet", 4}});
+    sim().setVisibleNetworks({{"Off?ce;5", 7}, {"HomeNet", 4}});
     ASSERT_EQ(run(&NetworkModel::getHotSpotList), none);
     EXPECT_EQ(model->clietModeSetting().orderInList, 0);
     EXPECT_EQ(model->clietModeSetting().WifiPassword, u"s;cr?t");
@@ -171,9 +183,9 @@ TEST_F(OVER, StationScannedJoinedAndReadBack)
     EXPECT_EQ(lastSetting(), "HomeNet\r\n\r\nD\r\n0.0.0.0\r\n0.0.0.0\r\n0.0.0.0;");
 }
 
-TEST_F(OVER, ScanWaitsForThePrinterButNotForEver)
+TEST_F(NetworkModelTest, ScanWaitsForThePrinterButNotForEver)
 {
-    bed->sim().setVisibleNetworks({});
+    sim().setVisibleNetworks({});
     ClietModeSetting s;
     s.WifiName = "HomeNet";
     s.WifiPassword = "secret";
@@ -182,21 +194,21 @@ TEST_F(OVER, ScanWaitsForThePrinterButNotForEver)
     EXPECT_TRUE(model->hotSpotList().isEmpty());
     EXPECT_EQ(model->clietModeSetting().WifiPassword, QString());
 
-    bed->sim().setVisibleNetworks({{"HomeNet", 4}});
-    bed->sim().setScanNotReadyCount(kScanTries - 1);
+    sim().setVisibleNetworks({{"HomeNet", 4}});
+    sim().setScanNotReadyCount(kScanTries - 1);
     ASSERT_EQ(run(&NetworkModel::getHotSpotList), none);
     EXPECT_EQ(model->hotSpotList().size(), 1);
     EXPECT_EQ(scansReceived(), 1u + kScanTries);
 
-    bed->setScript([](std::string_view) { return std::optional<std::string>("8011,Wifi Scanning;"); });
+    script([](std::string_view) { return std::optional<std::string>("8011,Wifi Scanning;"); });
     EXPECT_EQ(run(&NetworkModel::getHotSpotList), alert::scanNotAnswered());
     EXPECT_TRUE(model->hotSpotList().isEmpty());
     EXPECT_EQ(scansReceived(), 1u + 2 * kScanTries);
 }
 
-TEST_F(OVER, BusyPrinterAndUnsupportedMode)
+TEST_F(NetworkModelTest, BusyPrinterAndUnsupportedMode)
 {
-    bed->sim().setBusy(true);
+    sim().setBusy(true);
     EXPECT_EQ(run(&NetworkModel::getAPInfo), error("设备忙,打印中"));
     EXPECT_EQ(model->alterTitle(), u"Error");
     EXPECT_EQ(run(&NetworkModel::getClientModeInfo), error("设备忙,打印中"));
@@ -205,25 +217,25 @@ TEST_F(OVER, BusyPrinterAndUnsupportedMode)
     model->setAPSetting({"Lab", 0, "", "1.1.1.1", "255.0.0.0", "1.1.1.1"});
     EXPECT_EQ(run(&NetworkModel::setAPInfo), error("打印中，无法设置"));
 
-    bed->sim().setBusy(false);
-    bed->sim().setWifiMode(vexo::sim::WifiMode::accessPointOnly);
+    sim().setBusy(false);
+    sim().setWifiMode(vexo::sim::WifiMode::accessPointOnly);
     ASSERT_EQ(run(&NetworkModel::getAPInfo), none);
     EXPECT_EQ(run(&NetworkModel::getClientModeInfo), error("当前wifi模式不支持"));
-    bed->sim().setWifiMode(vexo::sim::WifiMode::stationOnly);
+    sim().setWifiMode(vexo::sim::WifiMode::stationOnly);
     EXPECT_EQ(run(&NetworkModel::getAPInfo), error("当前wifi模式不支持"));
     EXPECT_EQ(run(&NetworkModel::setAPInfo), error("当前wifi模式不支持"));
     ASSERT_EQ(run(&NetworkModel::getHotSpotList), none);
     model->setClietModeSetting(clientModeSettingFromForm({}, {false, "", "", "", "", 0}));
-    bed->sim().setWifiMode(vexo::sim::WifiMode::accessPointOnly);
+    sim().setWifiMode(vexo::sim::WifiMode::accessPointOnly);
     EXPECT_EQ(run(&NetworkModel::setClientModeInfo), error("wifi模式不支持"));
 }
 
-TEST_F(OVER, UnknownCodesShortRepliesAndSilence)
+TEST_F(NetworkModelTest, UnknownCodesShortRepliesAndSilence)
 {
     model->setAPSetting({"Lab", 0, "", "1.1.1.1", "255.0.0.0", "1.1.1.1"});
     const APSetting before = model->apSetting();
     for (const char* reply : {"9000,Unknown command", "8014,AP Info;Lab\r\n6\r\npw", "8014 AP Info Lab\r\n6\r\n\r\n1\r\n2\r\n3", ""}) {
-        bed->setScript([reply](std::string_view) { return std::optional<std::string>(reply); });
+        script([reply](std::string_view) { return std::optional<std::string>(reply); });
         EXPECT_EQ(run(&NetworkModel::getAPInfo), error("数据解析错误")) << reply;
         EXPECT_EQ(run(&NetworkModel::getClientModeInfo), error("获取客户端模式数据出错")) << reply;
         EXPECT_EQ(run(&NetworkModel::setAPInfo), error("AP设置返回数据解析错误")) << reply;
@@ -231,23 +243,23 @@ TEST_F(OVER, UnknownCodesShortRepliesAndSilence)
     EXPECT_EQ(model->apSetting(), before);
     EXPECT_FALSE(model->showAlter());
 
-    bed->setScript([](std::string_view) { return std::optional<std::string>("8012,Wifi Scan;Home,4\r\nBro"); });
+    script([](std::string_view) { return std::optional<std::string>("8012,Wifi Scan;Home,4\r\nBro"); });
     ASSERT_EQ(run(&NetworkModel::getHotSpotList), none);
     EXPECT_EQ(model->hotSpotList(), (QList<HotSpot>{{0, "Home", 4}}));
     EXPECT_EQ(run(&NetworkModel::setClientModeInfo), error("数据解析出错，请重试"));
 
-    bed->setScript([](std::string_view) { return std::nullopt; });
+    script([](std::string_view) { return std::nullopt; });
     EXPECT_EQ(run(&NetworkModel::getAPInfo), error("数据解析错误"));
     EXPECT_EQ(run(&NetworkModel::getHotSpotList), none);
     EXPECT_TRUE(model->hotSpotList().isEmpty());
 }
 
-TEST_F(OVER, NothingGoesOutThatCouldBreakTheCommand)
+TEST_F(NetworkModelTest, NothingGoesOutThatCouldBreakTheCommand)
 {
-    bed->setScript([](std::string_view) { return std::optional<std::string>("8012,x;Home,4\r\nBad\nName,3"); });
+    script([](std::string_view) { return std::optional<std::string>("8012,x;Home,4\r\nBad\nName,3"); });
     ASSERT_EQ(run(&NetworkModel::getHotSpotList), none);
     ASSERT_EQ(model->hotSpotList().size(), 2);
-    const size_t sent = bed->received().size();
+    const size_t sent = device.commands().size();
 
     ClietModeSetting s = clientModeSettingFromForm({}, {false, "", "", "", "pw", 2});
     model->setClietModeSetting(s);
@@ -262,10 +274,10 @@ TEST_F(OVER, NothingGoesOutThatCouldBreakTheCommand)
     EXPECT_EQ(run(&NetworkModel::setClientModeInfo), error("IP格式错误"));
     model->setAPSetting({"Lab\r\n0", 0, "", "1.1.1.1", "255.0.0.0", "1.1.1.1"});
     EXPECT_EQ(run(&NetworkModel::setAPInfo).show, true);
-    EXPECT_EQ(bed->received().size(), sent);
+    EXPECT_EQ(device.commands().size(), sent);
 }
 
-TEST_F(OVER, RepliesComeBackInOrderAndOutliveNoModel)
+TEST_F(NetworkModelTest, RepliesComeBackInOrderAndOutliveNoModel)
 {
     std::vector<int> order;
     model->getAPInfo([&](const AlertTriple&) { order.push_back(1); });
@@ -276,7 +288,7 @@ TEST_F(OVER, RepliesComeBackInOrderAndOutliveNoModel)
 
     // A model gone while its exchange is under way hears nothing of it.
     bool called = false;
-    bed->setScript([](std::string_view) {
+    script([](std::string_view) {
         std::this_thread::sleep_for(100ms);
         return std::optional<std::string>("8014");
     });
