@@ -4,23 +4,15 @@
 
 #include "jobstream/jbig_decode.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 using namespace vexo::wholetest;
 using vexo::jobstream::Ending;
-using vexo::jobstream::Job;
 using vexo::mkraster::PageFormat;
 
 namespace {
-
-bool contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 std::string customSize(int width, int height)
 {
@@ -34,11 +26,6 @@ struct InputFormat {
     unsigned bits;
     bool compressed;
 };
-
-void PrintTo(const InputFormat& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class InputFormats : public WholeFilter, public ::testing::WithParamInterface<InputFormat> {};
 
@@ -54,21 +41,18 @@ TEST_P(InputFormats, PrintAsTheirGray)
     FilterResult result = run(r);
 
     EXPECT_EQ(result.exitCode, 0) << result.log;
-    Job job;
-    ASSERT_TRUE(parses(result.stream, job));
-    ASSERT_EQ(job.pages.size(), 1u);
-    EXPECT_EQ(job.pages[0].width, 64);
-    EXPECT_TRUE(shows(job.pages[0], expectedPage(pages[0])));
+    ASSERT_EQ(result.parseError, "");
+    ASSERT_EQ(result.job.pages.size(), 1u);
+    EXPECT_TRUE(shows(result.job.pages[0], expectedPage(pages[0])));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Raster, InputFormats,
-    ::testing::Values(InputFormat{"W8", CUPS_CSPACE_W, 8, true}, InputFormat{"W8v1", CUPS_CSPACE_W, 8, false},
-                      InputFormat{"W1", CUPS_CSPACE_W, 1, true}, InputFormat{"W2", CUPS_CSPACE_W, 2, false},
-                      InputFormat{"W4", CUPS_CSPACE_W, 4, true}, InputFormat{"W16", CUPS_CSPACE_W, 16, true},
-                      InputFormat{"SW8", CUPS_CSPACE_SW, 8, true}, InputFormat{"K1", CUPS_CSPACE_K, 1, false},
-                      InputFormat{"K8", CUPS_CSPACE_K, 8, true}, InputFormat{"K16", CUPS_CSPACE_K, 16, false},
-                      InputFormat{"RGB8", CUPS_CSPACE_RGB, 8, true}),
+    ::testing::Values(InputFormat{"W8", CUPS_CSPACE_W, 8, true}, InputFormat{"W1", CUPS_CSPACE_W, 1, true},
+                      InputFormat{"W2", CUPS_CSPACE_W, 2, false}, InputFormat{"W4", CUPS_CSPACE_W, 4, true},
+                      InputFormat{"W16", CUPS_CSPACE_W, 16, true}, InputFormat{"SW8", CUPS_CSPACE_SW, 8, true},
+                      InputFormat{"K1", CUPS_CSPACE_K, 1, false}, InputFormat{"K8", CUPS_CSPACE_K, 8, true},
+                      InputFormat{"K16", CUPS_CSPACE_K, 16, false}, InputFormat{"RGB8", CUPS_CSPACE_RGB, 8, true}),
     [](const ::testing::TestParamInfo<InputFormat>& param) { return std::string(param.param.name); });
 
 struct OptionCase {
@@ -81,13 +65,9 @@ struct OptionCase {
     int darkness;
 };
 
-void PrintTo(const OptionCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
 class QueueOptions : public WholeFilter, public ::testing::WithParamInterface<OptionCase> {};
 
+// The test queue's default media type is Thick: its defaults must be marked.
 TEST_P(QueueOptions, ShapeHeadersAndPages)
 {
     const OptionCase& c = GetParam();
@@ -100,27 +80,27 @@ TEST_P(QueueOptions, ShapeHeadersAndPages)
     FilterResult result = run(r);
 
     EXPECT_EQ(result.exitCode, 0) << result.log;
-    Job job;
-    ASSERT_TRUE(parses(result.stream, job));
-    EXPECT_EQ(job.header.resolution, c.resolution);
-    EXPECT_EQ(job.header.mediaType, c.mediaType);
-    EXPECT_EQ(job.header.sides, "OneSided");
-    EXPECT_EQ(job.header.copies, "1");
-    ASSERT_EQ(job.pages.size(), 1u);
-    EXPECT_EQ(job.pages[0].mediaSize, c.mediaSize);
-    EXPECT_TRUE(shows(job.pages[0], expectedPage(pages[0], c.ratio, c.darkness)));
+    ASSERT_EQ(result.parseError, "");
+    EXPECT_EQ(result.job.header.resolution, c.resolution);
+    EXPECT_EQ(result.job.header.mediaType, c.mediaType);
+    EXPECT_EQ(result.job.header.sides, "OneSided");
+    EXPECT_EQ(result.job.header.copies, "1");
+    ASSERT_EQ(result.job.pages.size(), 1u);
+    EXPECT_EQ(result.job.pages[0].mediaSize, c.mediaSize);
+    EXPECT_TRUE(shows(result.job.pages[0], expectedPage(pages[0], c.ratio, c.darkness)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Ppd, QueueOptions,
     ::testing::Values(
-        OptionCase{"Defaults", "", "600x600", "plain", "na_a4_210x297mm", 1.0, 0},
-        OptionCase{"Shrunk", "CScale=50% GammaDarkness=darkness3 Resolution=1200dpi MediaType=Thick PageSize=Letter",
-                   "1200x1200", "Thick", "na_LETTER_216x279mm", 0.5, 3},
+        OptionCase{"Defaults", "", "600x600", "Thick", "na_a4_210x297mm", 1.0, 0},
+        OptionCase{"Shrunk", "CScale=50% GammaDarkness=darkness3 Resolution=1200dpi MediaType=Plain PageSize=Letter",
+                   "1200x1200", "plain", "na_LETTER_216x279mm", 0.5, 3},
         OptionCase{"Enlarged", "CScale=130% GammaDarkness=darkness5 Resolution=1200*600dpi MediaType=Envelope "
                                "PageSize=A5",
                    "1200x600", "envelope", "na_a5_148x210mm", 1.3, 5},
-        OptionCase{"Lightest", "CScale=150% GammaDarkness=darkness1", "600x600", "plain", "na_a4_210x297mm", 1.5, 1},
+        OptionCase{"Lightest", "CScale=150% GammaDarkness=darkness1 MediaType=SuperThick", "600x600", "Superthick",
+                   "na_a4_210x297mm", 1.5, 1},
         OptionCase{"ChoicesWithoutRow", "CScale=125% GammaDarkness=darkness7 MediaType=Card PageSize=Legal",
                    "600x600", "plain", "na_a4_210x297mm", 1.0, 0}),
     [](const ::testing::TestParamInfo<OptionCase>& param) { return std::string(param.param.name); });
@@ -138,75 +118,38 @@ TEST_F(JobOutput, CollatedCopiesRepeatTheDocument)
 
     // The same spool files serve every pass, and they were in the job's folder.
     EXPECT_TRUE(contains(result.log, spoolDir + "/42-jbig-0002")) << result.log;
-    Job job;
-    ASSERT_TRUE(parses(result.stream, job));
-    EXPECT_EQ(job.header.copies, "1");
-    ASSERT_EQ(job.pages.size(), 6u);
+    ASSERT_EQ(result.parseError, "");
+    EXPECT_EQ(result.job.header.copies, "1");
+    ASSERT_EQ(result.job.pages.size(), 6u);
     for (std::size_t i = 0; i < 6; ++i) {
-        EXPECT_TRUE(shows(job.pages[i], expectedPage(pages[i % 2]))) << "page " << i + 1;
-        EXPECT_EQ(job.pages[i].data, job.pages[i % 2].data) << "page " << i + 1;
+        EXPECT_TRUE(shows(result.job.pages[i], expectedPage(pages[i % 2]))) << "page " << i + 1;
+        EXPECT_EQ(result.job.pages[i].data, result.job.pages[i % 2].data) << "page " << i + 1;
     }
 }
 
-TEST_F(JobOutput, UncollatedCopiesAreLeftToThePrinter)
+// Uncollated copies are the printer's; an even duplex job needs no blank back.
+TEST_F(JobOutput, UncollatedEvenDuplexJobIsSentOnce)
 {
     FilterRun r;
     r.ppd = VEXO_TEST_PPD;
-    r.options = "Collate=False";
+    r.options = "Collate=False Duplex=DuplexTumble";
     r.copies = "3";
     r.raster = rasterOf(samplePages(2, smallFormat()));
     FilterResult result = run(r);
 
-    Job job;
-    ASSERT_TRUE(parses(result.stream, job));
-    EXPECT_EQ(job.header.copies, "3");
-    EXPECT_EQ(job.pages.size(), 2u);
+    ASSERT_EQ(result.parseError, "");
+    EXPECT_EQ(result.job.header.copies, "3");
+    EXPECT_EQ(result.job.header.sides, "TwoSidedShortEdge");
+    EXPECT_EQ(result.job.pages.size(), 2u);
 }
 
-TEST_F(JobOutput, OddDuplexJobGetsABlankBackInEveryCopy)
-{
-    auto pages = samplePages(3, smallFormat());
-    FilterRun r;
-    r.ppd = VEXO_TEST_PPD;
-    r.options = "Duplex=DuplexNoTumble";
-    r.copies = "2";
-    r.raster = rasterOf(pages);
-    FilterResult result = run(r);
-
-    EXPECT_EQ(result.exitCode, 0);
-    Job job;
-    ASSERT_TRUE(parses(result.stream, job));
-    EXPECT_EQ(job.header.sides, "TwoSidedLongEdge");
-    ASSERT_EQ(job.pages.size(), 8u);
-    for (std::size_t pass = 0; pass < 2; ++pass) {
-        for (std::size_t i = 0; i < 3; ++i)
-            EXPECT_TRUE(shows(job.pages[pass * 4 + i], expectedPage(pages[i])));
-        EXPECT_TRUE(shows(job.pages[pass * 4 + 3], blankPage(pages[2].image.width, pages[2].image.height)));
-    }
-}
-
-TEST_F(JobOutput, EvenDuplexJobHasNoBlankPage)
-{
-    FilterRun r;
-    r.ppd = VEXO_TEST_PPD;
-    r.options = "Duplex=DuplexTumble";
-    r.raster = rasterOf(samplePages(2, smallFormat()));
-    FilterResult result = run(r);
-
-    Job job;
-    ASSERT_TRUE(parses(result.stream, job));
-    EXPECT_EQ(job.header.sides, "TwoSidedShortEdge");
-    EXPECT_EQ(job.pages.size(), 2u);
-}
-
-// Every repeated page carries its own size, not that of the page sent last.
-TEST_F(JobOutput, MixedPageSizesKeepTheirOwnHeadersInEveryCopy)
+// An odd duplex job gets a blank back in every copy, and every repeated page
+// carries its own size, not that of the page sent last.
+TEST_F(JobOutput, OddDuplexJobOfMixedSizesGetsABlankBackInEveryCopy)
 {
     std::vector<TestPage> pages;
-    for (auto [w, h, n] : {std::tuple{144u, 100u, 1}, {200u, 150u, 2}, {96u, 120u, 3}}) {
-        auto one = samplePages(n, smallFormat(w, h));
-        pages.push_back(one.back());
-    }
+    for (auto [w, h, n] : {std::tuple{144u, 100u, 1}, {200u, 150u, 2}, {96u, 120u, 3}})
+        pages.push_back(samplePages(n, smallFormat(w, h)).back());
     FilterRun r;
     r.ppd = VEXO_TEST_PPD;
     r.options = "PageSize=Custom.300x200 Duplex=DuplexNoTumble";
@@ -215,18 +158,15 @@ TEST_F(JobOutput, MixedPageSizesKeepTheirOwnHeadersInEveryCopy)
     FilterResult result = run(r);
 
     EXPECT_EQ(result.exitCode, 0);
-    Job job;
-    ASSERT_TRUE(parses(result.stream, job));
-    ASSERT_EQ(job.pages.size(), 8u);
-    for (std::size_t pass = 0; pass < 2; ++pass) {
-        for (std::size_t i = 0; i < 4; ++i) {
-            const TestPage& source = pages[std::min<std::size_t>(i, 2)];
-            const auto& page = job.pages[pass * 4 + i];
-            EXPECT_EQ(page.mediaSize, customSize(source.image.width, source.image.height)) << "page " << pass * 4 + i + 1;
-            EXPECT_TRUE(shows(page, i < 3 ? expectedPage(source)
-                                          : blankPage(source.image.width, source.image.height)))
-                << "page " << pass * 4 + i + 1;
-        }
+    ASSERT_EQ(result.parseError, "");
+    EXPECT_EQ(result.job.header.sides, "TwoSidedLongEdge");
+    ASSERT_EQ(result.job.pages.size(), 8u);
+    for (std::size_t i = 0; i < 8; ++i) {
+        const TestPage& source = pages[std::min<std::size_t>(i % 4, 2)];
+        const auto& page = result.job.pages[i];
+        EXPECT_EQ(page.mediaSize, customSize(source.image.width, source.image.height)) << "page " << i + 1;
+        EXPECT_TRUE(shows(page, i % 4 < 3 ? expectedPage(source) : blankPage(source.image.width, source.image.height)))
+            << "page " << i + 1;
     }
 }
 
@@ -247,11 +187,10 @@ TEST_F(JobOutput, LinksPlantedAtSpoolNamesAreNotFollowed)
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
     std::filesystem::remove(victim);
     EXPECT_EQ(result.exitCode, 0);
-    Job job;
-    ASSERT_TRUE(parses(result.stream, job));
-    ASSERT_EQ(job.pages.size(), 2u);
+    ASSERT_EQ(result.parseError, "");
+    ASSERT_EQ(result.job.pages.size(), 2u);
     for (std::size_t i = 0; i < 2; ++i)
-        EXPECT_TRUE(shows(job.pages[i], expectedPage(pages[i])));
+        EXPECT_TRUE(shows(result.job.pages[i], expectedPage(pages[i])));
 }
 
 // Nowhere to put the page image: the page goes out empty and the job ends.
@@ -263,31 +202,31 @@ TEST_F(JobOutput, UnwritableSpoolFolderEndsTheJobAfterAnEmptyPage)
     FilterResult result = run(r);
 
     EXPECT_EQ(result.exitCode, 0);
-    Job job;
-    ASSERT_TRUE(parses(result.stream, job));
-    EXPECT_EQ(job.ending, Ending::EndOfJob);
-    ASSERT_EQ(job.pages.size(), 1u);
-    EXPECT_TRUE(job.pages[0].data.empty());
+    ASSERT_EQ(result.parseError, "");
+    EXPECT_EQ(result.job.ending, Ending::EndOfJob);
+    ASSERT_EQ(result.job.pages.size(), 1u);
+    EXPECT_TRUE(result.job.pages[0].data.empty());
     EXPECT_TRUE(contains(result.log, "INFO:Job Cancelling\n"));
 }
 
-TEST_F(JobOutput, FullA4PageAt600Dpi)
+// A page as tall as A4 at 600 dpi: the JBIG stripes reach their 128-line cap.
+TEST_F(JobOutput, TallPageAt600Dpi)
 {
-    PageFormat a4;  // 595 x 842 pt at 600 dpi
-    auto pages = samplePages(1, a4);
+    PageFormat strip;
+    strip.widthPt = 61;
+    strip.sizeName = "Custom";
+    auto pages = samplePages(1, strip);
     FilterRun r;
     r.ppd = VEXO_TEST_PPD;
-    r.options = "PageSize=Custom.595x842";
+    r.options = "PageSize=Custom.61x842";
     r.raster = rasterOf(pages);
     FilterResult result = run(r);
 
     EXPECT_EQ(result.exitCode, 0);
-    Job job;
-    ASSERT_TRUE(parses(result.stream, job));
-    ASSERT_EQ(job.pages.size(), 1u);
-    const auto& page = job.pages[0];
-    EXPECT_EQ(page.mediaSize, "na_customsize_210x297mm");
-    EXPECT_EQ(page.width, 4960);
+    ASSERT_EQ(result.parseError, "");
+    ASSERT_EQ(result.job.pages.size(), 1u);
+    const auto& page = result.job.pages[0];
+    EXPECT_EQ(page.mediaSize, customSize(pages[0].image.width, 7016));
     EXPECT_EQ(page.height, 7016);
     EXPECT_TRUE(shows(page, expectedPage(pages[0])));
     EXPECT_EQ(vexo::jobstream::readBieHeader(page.data).l0, 128u);
@@ -301,11 +240,6 @@ struct Language {
     const char* sending;
     const char* finished;
 };
-
-void PrintTo(const Language& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class Messages : public WholeFilter, public ::testing::WithParamInterface<Language> {};
 
@@ -337,7 +271,7 @@ INSTANTIATE_TEST_SUITE_P(
                  kChineseEnd},
         Language{"AppleEnglish", "en_US", "fr_FR.UTF-8", "INFO:Finished page 1 data transformation\n",
                  "INFO: Start to send page(1) data\n", kEnglishEnd},
-        Language{"Other", "fr", nullptr, "INFO:Complete data conversion on page 1\n",
+        Language{"EmptyAppleLanguageOther", "", "fr", "INFO:Complete data conversion on page 1\n",
                  "INFO:Starting to send data on page 1\n", kEnglishEnd},
         Language{"LangChinese", nullptr, "zh_TW.UTF-8", "INFO:完成第1页的数据转换\n", "INFO:开始发送第1页的数据\n",
                  kChineseEnd},

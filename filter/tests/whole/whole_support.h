@@ -1,19 +1,82 @@
-// What the whole-filter tests share: sample raster, the bitmaps the filter
+// Runs the built filter the way the spooler does: raster on stdin, the job
+// stream and log captured, the backend's side of the side channel played by
+// a script on descriptor 4, a private spool folder, and a watchdog so that no
+// run can hang the suite. Also the sample raster, the bitmaps the filter
 // should produce from it, and the checks of a job stream against them.
 #pragma once
-
-#include "filter_run.h"
 
 #include "jobstream/job_stream_parser.h"
 #include "mkraster/raster_writer.h"
 #include "mkraster/sample_page.h"
 
+#include <cups/sidechannel.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vexo::wholetest {
+
+struct Request {
+    int number = 0;  // counts from 1
+    cups_sc_command_t command{};
+};
+
+struct Answer {
+    bool swallow = false;  // leave the request unanswered: the filter times out
+    cups_sc_status_t status = CUPS_SC_STATUS_OK;
+    std::string data;
+    bool terminate = false;  // then send SIGTERM, as the spooler does on cancel
+
+    static Answer reply(cups_sc_status_t status, std::string data = {}) { return {false, status, std::move(data), false}; }
+    static Answer none(bool terminate = false) { return {true, CUPS_SC_STATUS_NONE, {}, terminate}; }
+};
+
+// Decides the answer to each request; `stream` is the job stream received so
+// far, so a script can change its mind after some page.
+using Backend = std::function<Answer(const Request& request, const std::string& stream)>;
+Backend connected();  // printer reachable from the start
+
+enum class Fd4 { Backend, Closed, NotASocket };
+
+struct FilterRun {
+    std::string copies = "1";
+    std::optional<std::string> options = std::string();  // argument 5; nullopt leaves it out
+    std::optional<std::string> ppd;
+    std::vector<std::pair<std::string, std::string>> env;  // e.g. LANG
+    std::vector<std::uint8_t> raster;
+    Fd4 fd4 = Fd4::Backend;
+    Backend backend = connected();
+    std::chrono::milliseconds watchdog{20000};
+};
+
+struct FilterResult {
+    int exitCode = -1;  // -1 when killed by a signal
+    int signal = 0;
+    bool watchdogFired = false;
+    std::string stream;  // standard output
+    std::string log;     // standard error
+    std::vector<Request> requests;
+    double seconds = 0;
+    double secondsAfterTerminate = -1;  // from SIGTERM to exit
+    std::vector<std::string> leftovers;  // files in the spool folder afterwards
+    jobstream::Job job;                  // the stream parsed
+    std::string parseError;              // empty when it parsed
+
+    int count(cups_sc_command_t command) const;
+};
+
+// The job id is 42.
+FilterResult runFilter(const FilterRun& run, const std::string& spoolDir);
+
+inline bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
 
 struct TestPage {
     mkraster::PageFormat format;
@@ -42,15 +105,8 @@ struct Expected {
 Expected expectedPage(const TestPage& page, double ratio = 1.0, int darkness = 0);
 Expected blankPage(int width, int height);
 
-::testing::AssertionResult parses(const std::string& stream, jobstream::Job& job);
-
 // The page's header and decoded JBIG image match `expected`.
 ::testing::AssertionResult shows(const jobstream::Page& page, const Expected& expected);
-
-inline int roundUp8(int n)
-{
-    return (n + 7) / 8 * 8;
-}
 
 class WholeFilter : public ::testing::Test {
 protected:
