@@ -48,24 +48,31 @@ TEST_F(AutoStartTest, FirstStartSwitchesOnOnlyOnce)
     EXPECT_FALSE(registered());
 }
 
-TEST_F(AutoStartTest, StoredOffIsKeptAtStart)
+TEST_F(AutoStartTest, StoredChoiceIsKeptAndSwitchedByTheBox)
 {
     Preference::setStartup(*settings, false);
     StartAtLogin startup(*settings, place);
     startup.firstStart();
     EXPECT_FALSE(startup.startup());
     EXPECT_FALSE(registered());
-}
-
-TEST_F(AutoStartTest, SwitchAddsAndRemovesTheEntry)
-{
-    Preference::setStartup(*settings, false);
-    StartAtLogin startup(*settings, place);
     startup.change(true);
     EXPECT_TRUE(registered());
+    EXPECT_TRUE(QSettings(settings->fileName(), QSettings::IniFormat).value(Preference::startupKey).toBool());
     startup.change(false);
     EXPECT_FALSE(registered());
     EXPECT_FALSE(Preference::startup(*settings));
+}
+
+TEST_F(AutoStartTest, StoredTextCountsOnlyWhenItSaysOn)
+{
+    for (const auto& [stored, on] : {std::pair{"true", true}, std::pair{"1", true}, std::pair{"false", false},
+                                     std::pair{"yes", false}, std::pair{"", false}, std::pair{"2", false}}) {
+        settings->setValue(Preference::startupKey, QString::fromLatin1(stored));
+        EXPECT_EQ(Preference::startup(*settings), on) << stored;
+        // A stored value, even a bad one, is the user's: not switched on again.
+        StartAtLogin(*settings, place).firstStart();
+        EXPECT_FALSE(registered()) << stored;
+    }
 }
 
 TEST_F(AutoStartTest, MissingHelperKeepsTheChoiceButRegistersNothing)

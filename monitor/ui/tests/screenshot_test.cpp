@@ -21,7 +21,6 @@
 #include <QComboBox>
 #include <QDBusConnectionInterface>
 #include <QDir>
-#include <QFile>
 #include <QFontDatabase>
 #include <QImage>
 #include <QLabel>
@@ -107,17 +106,22 @@ QString shotFolder()
     return dir;
 }
 
+std::size_t colourCount(const QImage& image, int step = 1)
+{
+    std::set<QRgb> colours;
+    for (int y = 0; y < image.height(); y += step)
+        for (int x = 0; x < image.width(); x += step)
+            colours.insert(image.pixel(x, y));
+    return colours.size();
+}
+
 // A picture worth keeping: the window's size and more than a flat fill.
 void saveShot(QWidget& window, const QString& name)
 {
     const QImage image = window.grab().toImage();
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(image.size(), window.size() * window.devicePixelRatio());
-    std::set<QRgb> colours;
-    for (int y = 0; y < image.height(); y += 3)
-        for (int x = 0; x < image.width(); x += 3)
-            colours.insert(image.pixel(x, y));
-    EXPECT_GT(colours.size(), 16u) << name.toStdString() << " looks blank";
+    EXPECT_GT(colourCount(image, 3), 16u) << name.toStdString() << " looks blank";
     EXPECT_TRUE(image.save(shotFolder() + QLatin1Char('/') + name)) << name.toStdString();
 }
 
@@ -128,15 +132,6 @@ QImage screenArea(const QRect& area)
     return QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
 }
 
-std::size_t colourCount(const QImage& image)
-{
-    std::set<QRgb> colours;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            colours.insert(image.pixel(x, y));
-    return colours.size();
-}
-
 // Once `shown` is drawn there (text brings many shades), saves `area`.
 void saveScreen(const QRect& area, const QRect& shown, const QString& name)
 {
@@ -145,38 +140,6 @@ void saveScreen(const QRect& area, const QRect& shown, const QString& name)
     ASSERT_FALSE(image.isNull());
     EXPECT_TRUE(image.save(shotFolder() + QLatin1Char('/') + name)) << name.toStdString();
 }
-
-// A desktop's notification service that draws on the X server.
-constexpr char kDunstConfig[] = R"([global]
-    monitor = 0
-    follow = none
-    width = 360
-    height = 160
-    origin = top-right
-    offset = 8x44
-    font = WenQuanYi Micro Hei 10
-    frame_width = 1
-    padding = 10
-    horizontal_padding = 12
-    markup = full
-    format = "<b>%s</b>\n%b"
-    icon_position = off
-[urgency_low]
-    background = "#2b2f36"
-    foreground = "#ffffff"
-    frame_color = "#8a9099"
-    timeout = 0
-[urgency_normal]
-    background = "#2b2f36"
-    foreground = "#ffffff"
-    frame_color = "#f08c00"
-    timeout = 0
-[urgency_critical]
-    background = "#2b2f36"
-    foreground = "#ffffff"
-    frame_color = "#d92d20"
-    timeout = 0
-)";
 
 // Made before the application object, so that both outlive it: Qt's
 // shutdown still talks to the X server, and the models' last exchange to the bus.
@@ -331,14 +294,10 @@ TEST_F(Screenshots, TrayMenuAndNotificationOnTheDesktop)
     host.setProcessEnvironment(env);
     host.start(QStringLiteral(VEXO_TRAY_HOST), {QStringLiteral("120")});
     ASSERT_TRUE(host.waitForReadyRead(10000) && host.readAll().contains("tray ready"));
-    QFile config(dir_.filePath(QStringLiteral("dunstrc")));
-    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write(kDunstConfig);
-    config.close();
     QProcess notices;
     notices.setProcessEnvironment(env);
     notices.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    notices.start(dunst, {QStringLiteral("-config"), config.fileName()});
+    notices.start(dunst, {QStringLiteral("-config"), QStringLiteral(VEXO_DUNSTRC)});
     QDBusConnection watch = bus.connect(QStringLiteral("watch"));
     ASSERT_TRUE(waitFor([&] {
         return watch.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications")).value();

@@ -5,40 +5,29 @@
 
 namespace {
 
-class WindowLanguage : public ::testing::Test {
-protected:
-    void SetUp() override { uiTestApp(); }
-    void TearDown() override { uiTestApp(); }
-};
-
-TEST_F(WindowLanguage, EveryChineseLocaleGetsTheChineseTable)
+// Every Chinese locale gets the Chinese table, every other language the
+// English one; keys neither table holds (status texts) show themselves.
+TEST(WindowLanguage, TableFollowsTheLocale)
 {
-    for (const QLocale& locale : {QLocale(QLocale::Chinese, QLocale::China), QLocale(QLocale::Chinese, QLocale::Taiwan),
-                                  QLocale(QLocale::Chinese, QLocale::HongKong)}) {
+    uiTestApp();
+    const QString zh = QStringLiteral("状态监视器"), en = QStringLiteral("Status Monitor");
+    for (const auto& [locale, title, startup] :
+         {std::tuple{QLocale(QLocale::Chinese, QLocale::China), zh, QStringLiteral("开机启动:")},
+          std::tuple{QLocale(QLocale::Chinese, QLocale::Taiwan), zh, QStringLiteral("开机启动:")},
+          std::tuple{QLocale(QLocale::Chinese, QLocale::HongKong), zh, QStringLiteral("开机启动:")},
+          std::tuple{QLocale(QLocale::English, QLocale::UnitedKingdom), en, QStringLiteral("Start at login:")},
+          std::tuple{QLocale(QLocale::German, QLocale::Germany), en, QStringLiteral("Start at login:")},
+          std::tuple{QLocale::c(), en, QStringLiteral("Start at login:")}}) {
+        SCOPED_TRACE(locale.name().toStdString());
         vexo::ui::useLanguageOf(locale);
-        EXPECT_EQ(vexo::ui::text(QStringLiteral("statusMonitor")), QStringLiteral("状态监视器")) << locale.name().toStdString();
-        EXPECT_EQ(vexo::ui::text(QStringLiteral("开机启动:")), QStringLiteral("开机启动:"));
+        EXPECT_EQ(vexo::ui::text(QStringLiteral("statusMonitor")), title);
+        EXPECT_EQ(vexo::ui::text(QStringLiteral("开机启动:")), startup);
+        EXPECT_EQ(vexo::ui::text(QStringLiteral("打印机缺纸")), QStringLiteral("打印机缺纸"));
+        EXPECT_EQ(vexo::ui::text(QStringLiteral("noSuchKey")), QStringLiteral("noSuchKey"));
     }
-}
-
-TEST_F(WindowLanguage, OtherLanguagesFallBackToEnglishNotToBareKeys)
-{
-    for (const QLocale& locale : {QLocale(QLocale::English, QLocale::UnitedKingdom), QLocale(QLocale::German, QLocale::Germany),
-                                  QLocale::c()}) {
-        vexo::ui::useLanguageOf(locale);
-        EXPECT_EQ(vexo::ui::text(QStringLiteral("statusMonitor")), QStringLiteral("Status Monitor")) << locale.name().toStdString();
-        EXPECT_EQ(vexo::ui::text(QStringLiteral("开机启动:")), QStringLiteral("Start at login:"));
-    }
-}
-
-TEST_F(WindowLanguage, SwitchingBackReplacesTheTableAndUnknownKeysShowThemselves)
-{
-    vexo::ui::useLanguageOf(QLocale(QLocale::Chinese, QLocale::China));
-    vexo::ui::useLanguageOf(QLocale(QLocale::English, QLocale::UnitedStates));
+    // Switching back replaces the table.
+    uiTestApp();
     EXPECT_EQ(vexo::ui::text(QStringLiteral("refresh")), QStringLiteral("Refresh"));
-    // Status texts pass through the lookup too and must come out untouched.
-    EXPECT_EQ(vexo::ui::text(QStringLiteral("打印机缺纸")), QStringLiteral("打印机缺纸"));
-    EXPECT_EQ(vexo::ui::text(QStringLiteral("noSuchKey")), QStringLiteral("noSuchKey"));
 }
 
 }  // namespace

@@ -144,7 +144,7 @@ protected:
     static int runAfter(const std::function<void()>& act, int stillRunning = 7)
     {
         QTimer::singleShot(0, act);
-        QTimer::singleShot(1500, [stillRunning] { QCoreApplication::exit(stillRunning); });
+        QTimer::singleShot(500, [stillRunning] { QCoreApplication::exit(stillRunning); });
         return QApplication::exec();
     }
 
