@@ -1,9 +1,17 @@
 #pragma once
 
+#include "AppAutoStartUtils.h"
+#include "NetworkModel.h"
+#include "PrinterModel.h"
 #include "QtTestApp.h"
+#include "ScriptedTransport.h"
 #include "Strings.h"
 
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 // The English table keeps the texts the tests compare predictable.
 inline QApplication& uiTestApp()
@@ -12,3 +20,32 @@ inline QApplication& uiTestApp()
     vexo::ui::useLanguageOf(QLocale(QLocale::English, QLocale::UnitedStates));
     return app;
 }
+
+inline Printer usbPrinter(qint64 hasWifi = 1, qint64 hasToner = 1)
+{
+    return Printer(QStringLiteral("LM310NW"), QStringLiteral("LM310NW(USB)"), QStringLiteral("USB"), QString(), 4,
+                   3837, hasWifi, hasToner, false, QStringLiteral("mfAlderbtn"));
+}
+
+// A settings file of the test's own and the models over a scripted printer.
+class UiTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        uiTestApp();
+        ASSERT_TRUE(dir.isValid());
+        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    }
+    // No helper there: start at login only stores the choice.
+    AutoStartPlace noHelper() const
+    {
+        return {dir.filePath(QStringLiteral("none")), dir.filePath(QStringLiteral("autostart")),
+                QStringLiteral("no-such-bus")};
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<QSettings> settings;
+    std::shared_ptr<ScriptedTransport> transport = std::make_shared<ScriptedTransport>();
+    std::unique_ptr<PrinterModel> printers;
+    std::unique_ptr<NetworkModel> network;
+};

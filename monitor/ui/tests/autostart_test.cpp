@@ -1,26 +1,19 @@
-#include "AppAutoStartUtils.h"
 #include "UiTestApp.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSettings>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 namespace {
 
-class AutoStartTest : public ::testing::Test {
+class AutoStartTest : public UiTest {
 protected:
     void SetUp() override
     {
-        uiTestApp();
-        ASSERT_TRUE(dir.isValid());
+        UiTest::SetUp();
         QFile helper(dir.filePath(QStringLiteral("bin dir/QXLaunchHelper")));
         ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("bin dir"))));
         ASSERT_TRUE(helper.open(QIODevice::WriteOnly));
         place = {helper.fileName(), dir.filePath(QStringLiteral("config/autostart")), QStringLiteral("no-such-bus")};
-        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
     }
 
     bool registered() const { return QFile::exists(AppAutoStartUtils::entryPath(place)); }
@@ -30,9 +23,7 @@ protected:
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
 
-    QTemporaryDir dir;
     AutoStartPlace place;
-    std::unique_ptr<QSettings> settings;
 };
 
 TEST_F(AutoStartTest, FirstStartSwitchesOnOnlyOnce)

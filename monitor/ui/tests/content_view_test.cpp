@@ -1,12 +1,8 @@
 #include "APSettingView.h"
-#include "AppAutoStartUtils.h"
 #include "ClientModeSettingView.h"
 #include "CommandCarrier.h"
 #include "ContentView.h"
-#include "NetworkModel.h"
 #include "NetworkSettingView.h"
-#include "PrinterModel.h"
-#include "ScriptedTransport.h"
 #include "StatusDecoding.h"
 #include "TonerGauge.h"
 #include "UiTestApp.h"
@@ -19,7 +15,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -29,12 +24,6 @@
 #include <mutex>
 
 namespace {
-
-Printer usbPrinter(qint64 hasWifi = 1, qint64 hasToner = 1)
-{
-    return Printer(QStringLiteral("LM310NW"), QStringLiteral("LM310NW(USB)"), QStringLiteral("USB"), QString(), 4,
-                   3837, hasWifi, hasToner, false, QStringLiteral("mfAlderbtn"));
-}
 
 Printer netPrinter()
 {
@@ -78,21 +67,11 @@ private:
     QStringList sent_;
 };
 
-class ContentViewTest : public ::testing::Test {
+class ContentViewTest : public UiTest {
 protected:
-    void SetUp() override
-    {
-        uiTestApp();
-        ASSERT_TRUE(dir.isValid());
-        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        // No helper there: start at login only stores the choice.
-        startup = std::make_unique<StartAtLogin>(
-            *settings, AutoStartPlace{dir.filePath(QStringLiteral("none")), dir.filePath(QStringLiteral("autostart")),
-                                      QStringLiteral("no-such-bus")});
-    }
-
     void start(int pollMs = 6000)
     {
+        startup = std::make_unique<StartAtLogin>(*settings, noHelper());
         printers = std::make_unique<PrinterModel>(transport, PrinterModel::Options{pollMs, 5});
         network = std::make_unique<NetworkModel>(*printers, NetworkModel::Carriers{carrier, carrier},
                                                  NetworkModel::Options{std::chrono::milliseconds(10), 2});
@@ -125,13 +104,8 @@ protected:
         return QString::fromStdString(decodeStatusInfo(code, name).message);
     }
 
-    QTemporaryDir dir;
-    std::unique_ptr<QSettings> settings;
     std::unique_ptr<StartAtLogin> startup;
-    std::shared_ptr<ScriptedTransport> transport = std::make_shared<ScriptedTransport>();
     std::shared_ptr<ScriptedCarrier> carrier = std::make_shared<ScriptedCarrier>();
-    std::unique_ptr<PrinterModel> printers;
-    std::unique_ptr<NetworkModel> network;
     std::unique_ptr<ContentView> view;
 };
 
@@ -411,6 +385,8 @@ struct FailedOpening {
     const char* reply;  // nullptr: no answer at all
     const char* alert;
 };
+
+void PrintTo(const FailedOpening& f, std::ostream* os) { *os << (f.reply ? f.reply : "silent"); }
 
 class SettingsOpeningTest : public SettingsPanelTest, public ::testing::WithParamInterface<FailedOpening> {};
 

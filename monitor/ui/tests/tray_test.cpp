@@ -2,10 +2,7 @@
 #include "DesktopNotifications.h"
 #include "MonitorApp.h"
 #include "MonitorTray.h"
-#include "NetworkModel.h"
-#include "PrinterModel.h"
 #include "PrivateSessionBus.h"
-#include "ScriptedTransport.h"
 #include "StatusDecoding.h"
 #include "UiTestApp.h"
 
@@ -13,20 +10,12 @@
 #include <QDBusConnectionInterface>
 #include <QMessageBox>
 #include <QProcess>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 namespace {
-
-Printer usbPrinter()
-{
-    return Printer(QStringLiteral("LM310NW"), QStringLiteral("LM310NW(USB)"), QStringLiteral("USB"), QString(), 4,
-                   3837, 1, 1, false, QStringLiteral("mfAlderbtn"));
-}
 
 QString decoded(qint64 code)
 {
@@ -66,13 +55,11 @@ private:
     uint lastId_ = 0;
 };
 
-class TrayTest : public ::testing::Test {
+class TrayTest : public UiTest {
 protected:
     void SetUp() override
     {
-        uiTestApp();
-        ASSERT_TRUE(dir.isValid());
-        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        UiTest::SetUp();
         // Not the first start: nothing is registered to start at login.
         settings->setValue(QStringLiteral("startupforvexo"), false);
         transport->scriptDiscovery({{usbPrinter()}}, {{}});
@@ -109,8 +96,7 @@ protected:
         options.trayAvailable = [tray] { return tray; };
         options.bus = bus.address().isEmpty() ? QDBusConnection(QStringLiteral("none"))
                                               : bus.connect(QStringLiteral("monitor"));
-        options.place = {dir.filePath(QStringLiteral("none")), dir.filePath(QStringLiteral("autostart")),
-                         QStringLiteral("none")};
+        options.place = noHelper();
         monitor = std::make_unique<MonitorApp>(*printers, *network, *settings, options);
         monitor->start();
     }
@@ -148,13 +134,8 @@ protected:
         return QApplication::exec();
     }
 
-    QTemporaryDir dir;
-    std::unique_ptr<QSettings> settings;
     PrivateSessionBus bus;
     NotificationServer server;
-    std::shared_ptr<ScriptedTransport> transport = std::make_shared<ScriptedTransport>();
-    std::unique_ptr<PrinterModel> printers;
-    std::unique_ptr<NetworkModel> network;
     std::unique_ptr<MonitorApp> monitor;
 };
 
