@@ -208,7 +208,7 @@ TEST_F(NetBedTest, PolledPrinterShowsItsChangesAndMalformedValuesAreNoReading)
     EXPECT_NE(out.find("-5 错误码-5 (error)"), std::string::npos) << out;
 
     const Printer p = at("10.77.0.11");
-    for (const char* raw : {"string 2000", "integer 2000", "string abc,def"}) {
+    for (const char* raw : {"string 2000", "integer 2000", "string", "string abc,def", "string ,2000"}) {
         b.control(1, std::string("status-raw ") + raw);
         EXPECT_FALSE(net->getSNMPStatus(p).answered) << raw;
     }
