@@ -3,6 +3,7 @@
 #include "image.h"
 #include "jobstream/jbig_decode.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -86,8 +87,8 @@ std::vector<std::string> childEnvironment(const FilterRun& run, const std::strin
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
         if (const char* value = std::getenv(name))
             env[name] = value;
-    if (run.ppd)
-        env["PPD"] = *run.ppd;
+    if (run.queuePpd)
+        env["PPD"] = VEXO_TEST_PPD;
     for (const auto& [name, value] : run.env)
         env[name] = value;
     std::vector<std::string> out;
@@ -195,7 +196,8 @@ FilterResult runFilter(const FilterRun& run, const std::string& spoolDir)
     for (const auto& entry : std::filesystem::directory_iterator(spoolDir))
         result.leftovers.push_back(entry.path().filename().string());
     try {
-        result.job = jobstream::parseJobStream(
+        if (!result.stream.empty())
+            result.job = jobstream::parseJobStream(
             std::span(reinterpret_cast<const std::uint8_t*>(result.stream.data()), result.stream.size()));
     } catch (const jobstream::StreamError& e) {
         result.parseError = std::string("malformed job stream: ") + e.what();
@@ -267,29 +269,19 @@ Expected blankPage(int width, int height)
     if (page.width != width || page.height != expected.height)
         return ::testing::AssertionFailure() << "page header says " << page.width << " x " << page.height
                                              << ", expected " << width << " x " << expected.height;
-    jobstream::DecodedImage image;
     try {
-        image = jobstream::decodeJbig(page.data);
+        const jobstream::DecodedImage image = jobstream::decodeJbig(page.data);
+        if (image.header.xd != static_cast<unsigned long>(width) || image.header.yd != static_cast<unsigned long>(page.height))
+            return ::testing::AssertionFailure() << "image is " << image.header.xd << " x " << image.header.yd;
+        const auto& bits = image.bitmap.bits;
+        if (bits == expected.bits)
+            return ::testing::AssertionSuccess();
+        auto differs = std::mismatch(bits.begin(), bits.end(), expected.bits.begin(), expected.bits.end());
+        return ::testing::AssertionFailure() << "the image differs from the expected halftone from row "
+                                             << (differs.first - bits.begin()) / (width / 8) << " on";
     } catch (const jobstream::JbigError& e) {
         return ::testing::AssertionFailure() << "page image: " << e.what();
     }
-    const auto& bitmap = image.bitmap;
-    if (image.header.xd != static_cast<unsigned long>(page.width) ||
-        image.header.yd != static_cast<unsigned long>(page.height))
-        return ::testing::AssertionFailure() << "image is " << image.header.xd << " x " << image.header.yd
-                                             << ", its page header says " << page.width << " x " << page.height;
-    if (bitmap.bits == expected.bits)
-        return ::testing::AssertionSuccess();
-    if (bitmap.bits.size() != expected.bits.size())
-        return ::testing::AssertionFailure() << "image has " << bitmap.bits.size() << " bytes, expected "
-                                             << expected.bits.size();
-    std::size_t differing = 0, first = 0;
-    for (std::size_t i = 0; i < bitmap.bits.size(); ++i)
-        if (bitmap.bits[i] != expected.bits[i] && differing++ == 0)
-            first = i;
-    return ::testing::AssertionFailure() << differing << " of " << bitmap.bits.size()
-                                         << " bytes differ from the expected halftone, the first in row "
-                                         << first / bitmap.stride() << " at pixel " << first % bitmap.stride() * 8;
 }
 
 void WholeFilter::SetUp()
@@ -305,9 +297,11 @@ void WholeFilter::TearDown()
         std::filesystem::remove_all(spoolDir);
 }
 
-FilterResult WholeFilter::run(const FilterRun& filterRun)
+FilterResult WholeFilter::run(const FilterRun& filterRun, int exitCode)
 {
     FilterResult result = runFilter(filterRun, spoolDir);
+    EXPECT_EQ(result.exitCode, exitCode) << result.log;
+    EXPECT_EQ(result.parseError, "");
     EXPECT_FALSE(result.watchdogFired) << "filter still running after " << filterRun.watchdog.count() << " ms";
     EXPECT_EQ(result.signal, 0) << "filter died of signal " << result.signal;
     EXPECT_FALSE(contains(result.log, "Sanitizer")) << result.log;

@@ -44,13 +44,13 @@ Backend connected();  // printer reachable from the start
 enum class Fd4 { Backend, Closed, NotASocket };
 
 struct FilterRun {
-    std::string copies = "1";
+    std::vector<std::uint8_t> raster{};
     std::optional<std::string> options = std::string();  // argument 5; nullopt leaves it out
-    std::optional<std::string> ppd;
-    std::vector<std::pair<std::string, std::string>> env;  // e.g. LANG
-    std::vector<std::uint8_t> raster;
-    Fd4 fd4 = Fd4::Backend;
+    bool queuePpd = false;                                // the test queue's PPD
+    std::string copies = "1";
+    std::vector<std::pair<std::string, std::string>> env{};  // e.g. LANG
     Backend backend = connected();
+    Fd4 fd4 = Fd4::Backend;
     std::chrono::milliseconds watchdog{20000};
 };
 
@@ -64,8 +64,8 @@ struct FilterResult {
     double seconds = 0;
     double secondsAfterTerminate = -1;  // from SIGTERM to exit
     std::vector<std::string> leftovers;  // files in the spool folder afterwards
-    jobstream::Job job;                  // the stream parsed
-    std::string parseError;              // empty when it parsed
+    jobstream::Job job;                  // the stream parsed, unless empty
+    std::string parseError;
 
     int count(cups_sc_command_t command) const;
 };
@@ -114,8 +114,9 @@ protected:
     void TearDown() override;
 
     // Runs the filter and checks what every run must satisfy: no hang, no
-    // sanitizer report, no file left in the spool folder.
-    FilterResult run(const FilterRun& run);
+    // sanitizer report, no file left in the spool folder, the exit status,
+    // a well-formed job stream.
+    FilterResult run(const FilterRun& run, int exitCode = 0);
 
     std::string spoolDir;
 };
