@@ -7,7 +7,6 @@ extern "C" {
 #include <jbig.h>
 }
 
-#include <cctype>
 #include <string>
 #include <vector>
 
@@ -34,35 +33,19 @@ Job parse(const std::string& s)
     return parseJobStream(bytes(s));
 }
 
+// Payload bytes of ";" and "=" and an embedded event text must not end a chunk.
 TEST(JobStreamParser, ReadsPagesWhosePayloadLooksLikeFraming)
 {
-    // Payload bytes of ";" and "=" and an embedded event text must not end a chunk.
-    std::string payload = "Event=EndOfPage;";
-    std::string stream = "Event=StartOfJob;" + kJobHeader + kPageHeader + chunk(4096, '=') +
-                         "RasterObject.Data#16=" + payload + ";Event=EndOfPage;" +
-                         "MediaSize=na_customsize_50x80mm;RasterObject.Width=8;RasterObject.Height=1;"
-                         "Event=EndOfPage;Event=EndOfJob;";
-    Job job = parse(stream);
-    EXPECT_TRUE(job.started);
-    EXPECT_EQ(job.header.copies, "1");
+    const std::string payload = "Event=EndOfPage;";
+    Job job = parse("Event=StartOfJob;" + kJobHeader + kPageHeader + chunk(4096, '=') + "RasterObject.Data#16=" +
+                    payload + ";Event=EndOfPage;MediaSize=na_customsize_50x80mm;RasterObject.Width=8;"
+                    "RasterObject.Height=1;Event=EndOfPage;Event=EndOfJob;");
     ASSERT_EQ(job.pages.size(), 2u);
     EXPECT_EQ(job.pages[0].chunks, (std::vector<std::size_t>{4096, 16}));
-    EXPECT_EQ(job.pages[0].data.size(), 4112u);
     EXPECT_EQ(std::string(job.pages[0].data.end() - 16, job.pages[0].data.end()), payload);
     EXPECT_EQ(job.pages[1].mediaSize, "na_customsize_50x80mm");
     EXPECT_TRUE(job.pages[1].data.empty());
     EXPECT_EQ(job.ending, Ending::EndOfJob);
-}
-
-TEST(JobStreamParser, AcceptsEmptyJobAndCancelledJob)
-{
-    Job empty = parse("Event=EndOfJob;");
-    EXPECT_FALSE(empty.started);
-    EXPECT_TRUE(empty.pages.empty());
-
-    Job cancelled = parse("Event=StartOfJob;" + kJobHeader + "CancelJob?");
-    EXPECT_TRUE(cancelled.pages.empty());
-    EXPECT_EQ(cancelled.ending, Ending::Cancelled);
 }
 
 struct Malformed {
@@ -125,13 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
         Malformed{"page not closed", kStart + kPageHeader + chunk(5) + "Event=EndOfJob;", kData + chunk(5).size(),
                   "expected a data field or \"Event=EndOfPage;\""},
         Malformed{"binary garbage", std::string("Event=StartOfJob;\x01\x02", 19), 17, "\\x01\\x02"}),
-    [](const ::testing::TestParamInfo<Malformed>& param) {
-        std::string name = param.param.what;
-        for (char& c : name)
-            if (!std::isalnum(static_cast<unsigned char>(c)))
-                c = '_';
-        return name;
-    });
+    [](const ::testing::TestParamInfo<Malformed>& param) { return std::to_string(param.index); });
 
 // A small image through the library's own encoder, for the decoder checks.
 std::vector<std::uint8_t> encode(const std::vector<std::uint8_t>& bits, unsigned long w, unsigned long h)

@@ -1,5 +1,5 @@
 // What the printer receives for a job: headers from the queue's options,
-// every page's halftone, copies, duplex completion and the user messages.
+// every page's halftone, copies and duplex completion.
 #include "whole_support.h"
 
 #include "jobstream/jbig_decode.h"
@@ -174,38 +174,5 @@ TEST_F(JobOutput, TallPageAt600Dpi)
     EXPECT_TRUE(shows(page, expectedPage(pages[0])));
     EXPECT_EQ(vexo::jobstream::readBieHeader(page.data).l0, 128u);
 }
-
-struct Language {
-    const char* name;
-    const char* appleLanguage;  // nullptr: not set
-    const char* lang;
-    int wording;  // English, Chinese, other
-};
-
-class Messages : public WholeFilter, public ::testing::WithParamInterface<Language> {};
-
-TEST_P(Messages, FollowTheJobsLanguage)
-{
-    const char* const converted[] = {"INFO:Finished page 1 data transformation\n", "INFO:完成第1页的数据转换\n",
-                                     "INFO:Complete data conversion on page 1\n"};
-    const Language& l = GetParam();
-    FilterRun r{.raster = rasterOf(samplePages(1, smallFormat()))};
-    if (l.appleLanguage)
-        r.env.emplace_back("APPLE_LANGUAGE", l.appleLanguage);
-    if (l.lang)
-        r.env.emplace_back("LANG", l.lang);
-    FilterResult result = run(r);
-    for (int wording = 0; wording < 3; ++wording)
-        EXPECT_EQ(contains(result.log, converted[wording]), wording == l.wording) << result.log;
-}
-
-INSTANTIATE_TEST_SUITE_P(Wordings, Messages,
-                         ::testing::Values(Language{"LangEnglish", nullptr, "en.UTF-8", 0},
-                                           Language{"AppleLanguageWins", "zh_CN", "en.UTF-8", 1},
-                                           Language{"AppleEnglish", "en_US", "fr_FR.UTF-8", 0},
-                                           Language{"EmptyAppleLanguageOther", "", "fr", 2},
-                                           Language{"LangChinese", nullptr, "zh_TW.UTF-8", 1},
-                                           Language{"NoneSet", nullptr, nullptr, 1}),
-                         [](const ::testing::TestParamInfo<Language>& param) { return std::string(param.param.name); });
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include <cups/sidechannel.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -51,7 +50,6 @@ struct FilterRun {
     std::vector<std::pair<std::string, std::string>> env{};  // e.g. LANG
     Backend backend = connected();
     Fd4 fd4 = Fd4::Backend;
-    std::chrono::milliseconds watchdog{20000};
 };
 
 struct FilterResult {
@@ -61,7 +59,6 @@ struct FilterResult {
     std::string stream;  // standard output
     std::string log;     // standard error
     std::vector<Request> requests;
-    double seconds = 0;
     double secondsAfterTerminate = -1;  // from SIGTERM to exit
     std::vector<std::string> leftovers;  // files in the spool folder afterwards
     jobstream::Job job;                  // the stream parsed, unless empty
@@ -69,9 +66,6 @@ struct FilterResult {
 
     int count(cups_sc_command_t command) const;
 };
-
-// The job id is 42.
-FilterResult runFilter(const FilterRun& run, const std::string& spoolDir);
 
 inline bool contains(const std::string& text, const std::string& part)
 {
@@ -113,9 +107,9 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Runs the filter and checks what every run must satisfy: no hang, no
-    // sanitizer report, no file left in the spool folder, the exit status,
-    // a well-formed job stream.
+    // Runs the filter as job 42 and checks what every run must satisfy: no
+    // hang, no sanitizer report, no file left in the spool folder, the exit
+    // status, a well-formed job stream.
     FilterResult run(const FilterRun& run, int exitCode = 0);
 
     std::string spoolDir;
