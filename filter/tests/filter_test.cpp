@@ -54,11 +54,6 @@ cups_page_header2_t gray8(unsigned width, unsigned height)
     return h;
 }
 
-void setRaw(cups_cspace_t& field, unsigned value)  // as a hostile stream may carry
-{
-    std::memcpy(&field, &value, sizeof value);
-}
-
 class SpoolDir : public ::testing::Test {
 protected:
     void SetUp() override
@@ -173,7 +168,7 @@ TEST(RasterHeaderCheck, AcceptsWhatTheFilterCanPrintAndNamesWhatItCannot)
         {"3-bit gray", [](auto& h) { h.cupsBitsPerColor = h.cupsBitsPerPixel = 3; h.cupsBytesPerLine = 4; }, "unsupported"},
         {"pixel depth", [](auto& h) { h.cupsBitsPerPixel = 16; h.cupsBytesPerLine = 20; }, "inconsistent"},
         {"line overruns the page", [](auto& h) { h.cupsBytesPerLine = 11; }, "does not match"},
-        {"colour space outside the enum", [](auto& h) { setRaw(h.cupsColorSpace, 0xFFFFFFFFu); }, "color space 4294967295"},
+        {"colour space outside the enum", [](auto& h) { std::memset(&h.cupsColorSpace, 0xFF, 4); }, "color space 4294967295"},
         {"order outside the enum", [](auto& h) { h.cupsColorSpace = CUPS_CSPACE_RGB; h.cupsBitsPerPixel = 24;
                                                  h.cupsBytesPerLine = 30; std::memset(&h.cupsColorOrder, 0xFF, 4); },
          "unsupported"},
@@ -235,7 +230,6 @@ TEST_F(SpoolDir, LostPrinterStopsThePageAndCancelsTheJob)
     std::fflush(job.out);
     EXPECT_EQ(size, fullPage + 23 + 4096 + 1);
     EXPECT_EQ(job.jobIsCanceled, 1);
-    EXPECT_EQ(sendPageData(job, dir + "missing"), 3);
     std::fclose(job.out);
     std::fclose(job.log);
     std::free(data);

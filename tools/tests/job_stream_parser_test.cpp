@@ -84,8 +84,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Malformed{"empty", "", 0, "empty stream"},
         Malformed{"no start", "Event=EndOfPage;", 0, "expected \"Event=StartOfJob;\""},
-        Malformed{"fields swapped", "Event=StartOfJob;MediaType=plain;Resolution=600x600;", 17,
-                  "expected field Resolution"},
         Malformed{"four header fields", "Event=StartOfJob;Resolution=600x600;MediaType=plain;Sides=OneSided;"
                                         "Copies=1;Event=EndOfJob;",
                   76, "expected field MediaInputTrayCheck"},
@@ -141,11 +139,6 @@ TEST(JbigDecode, RoundTripsAndRefusesDamagedImages)
     EXPECT_EQ(image.header.yd, h);
     EXPECT_EQ(image.header.l0, 2u);
     EXPECT_EQ(image.bitmap.bits, bits);
-    std::size_t black = 0;
-    for (unsigned long y = 0; y < h; ++y)
-        for (unsigned long x = 0; x < w; ++x)
-            black += image.bitmap.black(x, y);
-    EXPECT_EQ(image.bitmap.blackPixels(), black);
 
     std::vector<std::uint8_t> longer = bie;
     longer.push_back(0);
