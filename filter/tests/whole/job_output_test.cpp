@@ -246,9 +246,9 @@ INSTANTIATE_TEST_SUITE_P(
                      return b;
                  },
                  1, "header", 0},
-        // past 2^28 pixels: refused before any page memory is taken
-        BadInput{"AbsurdArea",
-                 [] { return headerOnly([](auto& h) { h.cupsWidth = h.cupsHeight = h.cupsBytesPerLine = 70000; }); },
+        // each side fits, the area is past 2^28 pixels: refused before any page memory is taken
+        BadInput{"AreaPastTheCeiling",
+                 [] { return headerOnly([](auto& h) { h.cupsWidth = h.cupsHeight = h.cupsBytesPerLine = 20000; }); },
                  1, "too large", 0},
         BadInput{"Cmyk", cmyk, 1, "unsupported", 0},
         BadInput{"UnprintableSecondPage",
