@@ -220,7 +220,6 @@ TEST_F(SpoolDir, LostPrinterStopsThePageAndCancelsTheJob)
     job.log = std::fopen("/dev/null", "w");
     job.sideChannel = &channel;
     const std::size_t fullPage = 23 + 4096 + 1 + 22 + 904 + 1;
-
     EXPECT_EQ(sendPageData(job, dir + "page"), 0);
     std::fflush(job.out);
     EXPECT_EQ(size, fullPage);

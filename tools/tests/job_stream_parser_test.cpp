@@ -7,6 +7,8 @@ extern "C" {
 #include <jbig.h>
 }
 
+#include <bit>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -109,11 +111,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Malformed>& param) { return std::to_string(param.index); });
 
 // A small image through the library's own encoder, for the decoder checks.
-std::vector<std::uint8_t> encode(const std::vector<std::uint8_t>& bits, unsigned long w, unsigned long h)
+std::vector<std::uint8_t> encode(std::vector<std::uint8_t> bits, unsigned long w, unsigned long h)
 {
     std::vector<std::uint8_t> out;
-    std::vector<std::uint8_t> plane = bits;
-    unsigned char* planes[1] = {plane.data()};
+    unsigned char* planes[1] = {bits.data()};
     jbg_enc_state s;
     jbg_enc_init(&s, w, h, 1, planes,
                  [](unsigned char* start, std::size_t len, void* file) {
@@ -139,6 +140,8 @@ TEST(JbigDecode, RoundTripsAndRefusesDamagedImages)
     EXPECT_EQ(image.header.yd, h);
     EXPECT_EQ(image.header.l0, 2u);
     EXPECT_EQ(image.bitmap.bits, bits);
+    EXPECT_EQ(image.bitmap.blackPixels(), std::accumulate(bits.begin(), bits.end(), std::size_t{0},
+                                                          [](std::size_t n, std::uint8_t b) { return n + std::popcount(b); }));
 
     std::vector<std::uint8_t> longer = bie;
     longer.push_back(0);

@@ -1,8 +1,6 @@
-// Runs the built filter the way the spooler does: raster on stdin, the job
-// stream and log captured, the backend's side of the side channel played by
-// a script on descriptor 4, a private spool folder, and a watchdog so that no
-// run can hang the suite. Also the sample raster, the bitmaps the filter
-// should produce from it, and the checks of a job stream against them.
+// Runs the built filter as the spooler does, against a scripted backend on
+// descriptor 4, in a private spool folder, under a watchdog; builds sample
+// raster and the pages the filter should make of it.
 #pragma once
 
 #include "jobstream/job_stream_parser.h"
