@@ -20,11 +20,7 @@ constexpr Case cases[] = {
     {1, "VEXO", "", ""},
     {2009, "VEXO", "", ""},                  // sleep is normal
     {3004, "VEXO", "cover-open", "error"},
-    {2022, "LX310", "cover-open", "error"},
-    {3079, "VEXO", "media-empty", "error"},
     {2017, "VEXO", "media-low", "warning"},
-    {3017, "LX550DNW", "media-jam", "error"},
-    {2006, "VEXO", "toner-empty", "error"},
     {3030, "VEXO", "toner-low", "warning"},
     {7005, "LX330", "marker-supply-empty", "error"},    // level 3 on the Alder series
     {7005, "LM310NW", "marker-supply-low", "warning"},  // level 2 on the multifunction ones
