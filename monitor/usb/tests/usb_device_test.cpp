@@ -39,8 +39,8 @@ TEST_F(EmulatedUsbTest, PipesAreTheFirstTwoEndpointsByDirection)
         {{}, false},
         {{{0x01}, {0x02}, {0x83}}, false},  // pipe 3 never examined
     };
-    for (const auto& [endpoints, works] : cases) {
-        SCOPED_TRACE(endpoints.size());
+    for (int n = 0; const auto& [endpoints, works] : cases) {
+        SCOPED_TRACE(n++);
         auto& printer = bus.plug({.endpoints = endpoints});
         const OpenFiles files;
         EXPECT_EQ(usbInteraction("CheckwifiAP?", 77, 0x37CE).has_value(), works);

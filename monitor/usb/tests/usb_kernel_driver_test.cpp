@@ -1,7 +1,6 @@
 // The printer as a Linux desktop presents it: the kernel's printer driver holds the
 // interface from plug-in, the spooler's backend claims it while it prints.
 
-#include "CommandCarrier.h"
 #include "USBInteraction.h"
 #include "UsbTestSupport.h"
 
@@ -41,10 +40,6 @@ TEST_F(EmulatedUsbTest, WhileAnotherProgramPrintsCommandsAreBusyAndStatusStillRe
     EXPECT_FALSE(usbInteraction("CheckwifiAP?", 77, 0x37CE, &failure));
     EXPECT_EQ(failure, USBExchangeFailure::interfaceBusy);
     EXPECT_TRUE(printer.commands().empty()) << "nothing is sent without the interface";
-    // The carrier answers as the printer does while it prints.
-    const Printer usb(QStringLiteral("V-100"), QStringLiteral("V-100(USB)"), QStringLiteral("USB"), QString(), 77,
-                      0x37CE, 1, 1, false, QString());
-    EXPECT_EQ(UsbCommandCarrier().exchange(usb, QStringLiteral("CheckwifiAP?")), QStringLiteral("1001"));
     EXPECT_EQ(usbStatusRequest(0x37CE, 77).code, 2003);
     EXPECT_EQ(printer.interfaceDriver(), "usbfs") << "the other program keeps its claim";
 
