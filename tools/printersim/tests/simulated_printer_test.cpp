@@ -23,14 +23,14 @@ TEST(SimulatedPrinter, AnswersAsThePrinterDoes)
     const std::pair<std::string, std::string> steps[] = {
         {"CheckwifiAP?", "8014,AP Info;Lab AP\r\n6\r\nsecret99\r\n192.168.9.1\r\n255.255.255.0\r\n192.168.9.254"},
         // "?" and ";" travel as \x01 and \x02; only the first bare ";" ends a setting.
-        {"SetwifiAP=a\x01" "b\x02" "c\r\n6\r\npa\x02ss\x01word" + tail, "8004,Set AP OK"},
+        {"SetwifiAP=a\x01" "b\x02" "c\r\n0\r\n" + tail, "8004,Set AP OK"},
         {"SetwifiAP=x\r\n6\r\npa;ssword" + tail, "8005"},
         {"SetwifiAP=n\r\n6\r\nshort" + tail, "8005"},     // too short to encrypt with
         {"SetwifiAP=n\r\n3\r\npassword" + tail, "8005"},  // unknown encryption
         {"SetwifiAP=n\r\n0\r\n\r\nS\r\n1.2.3.400\r\n255.255.255.0\r\n1.2.3.1;", "8005"},
         {"SetwifiAP=\r\n0\r\n" + tail, "8005"},  // no name
         {"SetwifiAP=n\r\n0\r\n" + tail.substr(0, tail.size() - 1), "8005"},  // not terminated
-        {"CheckwifiAP?", "8014,AP Info;a?b;c\r\n6\r\npa;ss?word\r\n1.2.3.4\r\n255.255.255.0\r\n1.2.3.1"},
+        {"CheckwifiAP?", "8014,AP Info;a?b;c\r\n0\r\n\r\n1.2.3.4\r\n255.255.255.0\r\n1.2.3.1"},
         {"SetwifiSTA=Office\r\nmy\x02pw\r\nD\r\n0.0.0.0\r\n0.0.0.0\r\n0.0.0.0;", "8002,Set STA OK"},
         {"SetwifiSTA=Office\r\npw\r\nS\r\n1.2.3\r\n255.0.0.0\r\n1.0.0.1;", "8003"},
         {"SetwifiSTA=Office\r\npw\r\nX\r\n1.2.3.4\r\n255.0.0.0\r\n1.0.0.1;", "8003"},
