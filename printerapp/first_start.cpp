@@ -2,11 +2,12 @@
 
 #include "driver.h"
 
-#include <atomic>
+#include <cerrno>
+#include <cstdlib>
 #include <ctime>
-#include <mutex>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace vexo::app {
@@ -16,14 +17,10 @@ struct Device {
     std::string info, uri, id;
 };
 
-// Discovery takes seconds: it runs beside the server, and the printers are
-// created on the server's own loop once it is done. The thread is joined
+// Discovery takes seconds: it runs beside the server. The thread is joined
 // when the process ends.
 struct Search {
     std::thread thread;
-    std::atomic<bool> skipped{false};  // not the first start
-    std::atomic<bool> done{false};
-    std::vector<Device> devices;
 
     ~Search()
     {
@@ -46,41 +43,61 @@ bool collect(const char* info, const char* uri, const char* id, void* data)
     return false;
 }
 
-void logError(const char* message, void* system)
+void ignoreError(const char*, void*) {}
+
+// The server's own domain socket, named as PAPPL's main loop names it.
+std::string serverSocket()
 {
-    papplLog(static_cast<pappl_system_t*>(system), PAPPL_LOGLEVEL_WARN, "%s", message);
+    const std::string name = program_invocation_short_name;
+    if (::getuid() == 0)
+        return "/run/" + name + ".sock";
+    const char* tmpdir = std::getenv("TMPDIR");
+    return std::string(tmpdir && *tmpdir ? tmpdir : "/tmp") + "/" + name + std::to_string(::getuid()) + ".sock";
 }
 
-bool createWhenFound(pappl_system_t* system, void*)
+// The printers are added the way `add` adds them, through the server's own
+// socket: timers run holding the system's lock, which creating a printer
+// takes too, and a request to a server that has gone simply fails.
+void addFound(const std::string& socket, const std::vector<Device>& devices)
 {
-    Search& s = search();
-    if (s.skipped)
-        return false;
-    if (!s.done)
-        return true;  // look again in a second
-    for (const Device& device : s.devices) {
+    http_t* http = httpConnect2(socket.c_str(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1, 30000, nullptr);
+    if (!http)
+        return;
+    for (const Device& device : devices) {
         const char* driver = autoAddCallback(device.info.c_str(), device.uri.c_str(), device.id.c_str(), nullptr);
         if (!driver)
             continue;
-        if (papplPrinterCreate(system, 0, device.info.c_str(), driver, device.id.c_str(), device.uri.c_str()))
-            papplLog(system, PAPPL_LOGLEVEL_INFO, "Added %s at %s.", device.info.c_str(), device.uri.c_str());
+        // "Vexo VEXO USB": PAPPL 1.3.1's sub-commands find no printer whose
+        // name has parentheses ("Vexo VEXO (USB)", as devices are listed).
+        std::string name;
+        for (char c : device.info)
+            if (c != '(' && c != ')')
+                name += c;
+        ipp_t* request = ippNewRequest(IPP_OP_CREATE_PRINTER);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "system-uri", nullptr, "ipp://localhost/ipp/system");
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+        // What `add -d NAME -m DRIVER -v URI` sends; operation attributes first.
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "printer-service-type", nullptr, "print");
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "smi55357-driver", nullptr, driver);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "smi55357-device-uri", nullptr, device.uri.c_str());
+        ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_NAME, "printer-name", nullptr, name.c_str());
+        ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-device-id", nullptr, device.id.c_str());
+        ippDelete(cupsDoRequest(http, request, "/ipp/system"));
     }
-    return false;
+    httpClose(http);
 }
 
 bool startSearch(pappl_system_t* system, void*)
 {
     // The state is loaded by now; a printer ever added (even one deleted
     // since) means the user has chosen.
-    Search& s = search();
-    if (papplSystemGetNextPrinterID(system) != 1) {
-        s.skipped = true;
+    if (papplSystemGetNextPrinterID(system) != 1)
         return false;
-    }
-    s.thread = std::thread([system, &s] {
+    search().thread = std::thread([socket = serverSocket()] {
         // USB-type lists our network printers too (see network_devices.h).
-        papplDeviceList(PAPPL_DEVTYPE_USB, collect, &s.devices, logError, system);
-        s.done = true;
+        std::vector<Device> devices;
+        papplDeviceList(PAPPL_DEVTYPE_USB, collect, &devices, ignoreError, nullptr);
+        addFound(socket, devices);
     });
     return false;
 }
@@ -89,9 +106,7 @@ bool startSearch(pappl_system_t* system, void*)
 
 void addPrintersOnFirstStart(pappl_system_t* system)
 {
-    // Timers cannot be added from a timer: both are set up here.
     papplSystemAddTimerCallback(system, std::time(nullptr), 0, startSearch, nullptr);
-    papplSystemAddTimerCallback(system, std::time(nullptr) + 1, 1, createWhenFound, nullptr);
 }
 
 }  // namespace vexo::app

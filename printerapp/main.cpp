@@ -6,9 +6,12 @@
 
 #include <pappl/pappl.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -96,6 +99,46 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void* dat
     return system;
 }
 
+bool avahiRunning()
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, "/run/avahi-daemon/socket", sizeof address.sun_path - 1);
+    const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return up;
+}
+
+bool printDevice(const char* info, const char* uri, const char* id, void* verbose)
+{
+    std::puts(uri);
+    if (*static_cast<bool*>(verbose))
+        std::printf("    %s\n    %s\n", info ? info : "", id ? id : "");
+    return false;
+}
+
+void printDeviceError(const char* message, void*)
+{
+    std::fprintf(stderr, "vexo-printer-app: %s\n", message);
+}
+
+// PAPPL 1.3.1's own `devices` browses DNS-SD even when no Avahi daemon runs,
+// and then aborts inside Avahi: DNS-SD printers are listed only when it runs.
+int showDevices(int argc, char* argv[])
+{
+    bool verbose = false;
+    for (int i = 2; i < argc; ++i)
+        verbose = verbose || std::strcmp(argv[i], "--verbose") == 0;
+    pappl_devtype_t types = PAPPL_DEVTYPE_ALL;
+    if (!avahiRunning())
+        types = static_cast<pappl_devtype_t>(types & ~PAPPL_DEVTYPE_DNS_SD);
+    papplDeviceList(types, printDevice, &verbose, printDeviceError, nullptr);
+    return 0;
+}
+
 void usage(void*)
 {
     std::puts("Usage: vexo-printer-app SUB-COMMAND [OPTIONS] [FILENAME]\n"
@@ -112,6 +155,7 @@ void usage(void*)
               "  log-file=FILE         log file, or - for standard error\n"
               "  log-level=LEVEL       fatal, error, warn (default), info or debug\n"
               "\n"
+              "List printers:  vexo-printer-app devices [--verbose]\n"
               "Add a printer:  vexo-printer-app add -d NAME -m DRIVER|auto -v DEVICE-URI\n"
               "                (DEVICE-URI: usb://..., socket://ADDRESS:9100)");
 }
@@ -121,6 +165,8 @@ void usage(void*)
 int main(int argc, char* argv[])
 {
     vexo::app::addNetworkDiscovery();
+    if (argc >= 2 && std::strcmp(argv[1], "devices") == 0)
+        return showDevices(argc, argv);
     auto& drivers = vexo::app::driverTable();
     return papplMainloop(argc, argv, kVersion, kFooter, static_cast<int>(drivers.size()), drivers.data(),
                          vexo::app::autoAddCallback, vexo::app::driverCallback, nullptr, nullptr, systemCallback,

@@ -4,6 +4,8 @@
 #include "printer_link.h"
 
 #include <ctime>
+#include <map>
+#include <mutex>
 
 namespace vexo::app {
 namespace {
@@ -13,6 +15,13 @@ std::string spoken(const PrinterStatus& status)
 {
     return status.advice.empty() ? status.message : status.message + "：" + status.advice;
 }
+
+// The status pages by path. PAPPL 1.3.1 calls a printer's delete callback
+// holding the system's lock, which removing a resource takes too: a page
+// stays registered and shows whichever printer has its path now. A page is
+// drawn holding this lock, so a printer being deleted waits for it.
+std::mutex pagesMutex;
+std::map<std::string, PrinterWatch*> pages;
 
 void row(pappl_client_t* client, const char* label, const std::string& value)
 {
@@ -31,7 +40,11 @@ void PrinterWatch::start(pappl_printer_t* printer)
     char path[256];
     papplPrinterGetPath(printer, "printer-status", path, sizeof path);
     pagePath_ = path;
-    papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html", statusPage, this);
+    {
+        std::lock_guard lock(pagesMutex);
+        pages[pagePath_] = this;
+    }
+    papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html", statusPage, nullptr);
     papplPrinterAddLink(printer, "Printer Status", path, PAPPL_LOPTIONS_NAVIGATION | PAPPL_LOPTIONS_STATUS);
 
     const char* uri = papplPrinterGetDeviceURI(printer);
@@ -47,10 +60,14 @@ void PrinterWatch::start(pappl_printer_t* printer)
                                              [this](const PrinterStatus& status) { changed(status); });
 }
 
-void PrinterWatch::stop(pappl_printer_t* printer)
+void PrinterWatch::stop(pappl_printer_t*)
 {
-    if (!pagePath_.empty())
-        papplSystemRemoveResource(papplPrinterGetSystem(printer), pagePath_.c_str());
+    {
+        std::lock_guard lock(pagesMutex);
+        const auto page = pages.find(pagePath_);
+        if (page != pages.end() && page->second == this)
+            pages.erase(page);
+    }
     poller_.reset();
 }
 
@@ -91,9 +108,13 @@ void PrinterWatch::changed(const PrinterStatus& status)
     }
 }
 
-bool PrinterWatch::statusPage(pappl_client_t* client, void* data)
+bool PrinterWatch::statusPage(pappl_client_t* client, void*)
 {
-    auto* watch = static_cast<PrinterWatch*>(data);
+    std::lock_guard lock(pagesMutex);
+    const auto page = pages.find(papplClientGetURI(client));
+    if (page == pages.end())
+        return false;  // the printer is gone
+    PrinterWatch* watch = page->second;
     // Opening the page is asking the printer again, as selecting it in the
     // monitor does; it also wakes the polling of a printer left asleep.
     if (watch->poller_)

@@ -19,6 +19,7 @@ import time
 from app_e2e import App, HERE
 
 POLL = 6  # the application's polling interval, seconds
+USB_URI = "usb://Vexo/VEXO?serial=VX77000001"  # what PAPPL makes of the emulated printer's answers
 
 
 class Bed:
@@ -133,6 +134,21 @@ def follow(app, printer, printer_sim, ns_prefix, vanish):
     wait_for(app, printer, ns_prefix, ["none"], 80)
 
 
+def added(app, info, ns_prefix):
+    """Waits for the printer found at `info` to be added (first start, autoadd)
+    and checks the driver chosen for it. Returns its name in URIs."""
+    deadline = time.time() + 40  # network discovery takes seconds
+    printers = ""
+    while time.time() < deadline and info not in printers.splitlines():
+        printers = app.run("printers").stdout
+        time.sleep(0.5)
+    assert info in printers.splitlines(), printers + app.log_text()
+    name = info.replace(" ", "_")
+    text = state(app, name, ns_prefix)
+    assert values(text, "printer-make-and-model") == ["Vexo VEXO"], text
+    return name
+
+
 def scenario_network(args, work):
     bed = Bed(args, work)
     app = App(args, work)
@@ -141,15 +157,10 @@ def scenario_network(args, work):
     try:
         app.start()
         # First start: the printer the discovery finds is added by itself.
-        deadline = time.time() + 30
-        printers = ""
-        while time.time() < deadline and "10.77.0.11" not in printers:
-            printers = app.run("printers").stdout
-            time.sleep(0.5)
-        assert printers.strip() == "Vexo VEXO (10.77.0.11)", printers + app.log_text()
+        name = added(app, "Vexo VEXO 10.77.0.11", ns)
         devices = app.run("devices").stdout
         assert "socket://10.77.0.11:9100" in devices, devices
-        follow(app, "Vexo_VEXO_(10.77.0.11)", bed, ns, bed.link)
+        follow(app, name, bed, ns, bed.link)
     except BaseException:
         print("--- application log ---\n" + app.log_text())
         raise
@@ -166,12 +177,23 @@ def scenario_usb(args, work):
         app.env["ASAN_OPTIONS"] += ":verify_asan_link_order=0"
     try:
         app.start()
-        app.run("add", "-d", "Desk", "-m", "vexo", "-v", "usb://Vexo/VEXO?serial=1")
-        follow(app, "Desk", usb, [], lambda up: usb.ctl("silent", "0" if up else "1"))
+        # First start: the printer on the bus is found by its device ID and added.
+        name = added(app, "Vexo VEXO USB", [])
+        devices = app.run("devices").stdout
+        assert USB_URI in devices, devices
+        follow(app, name, usb, [], lambda up: usb.ctl("silent", "0" if up else "1"))
         if args.screenshot:
             usb.ctl("status", "3079")
-            wait_for(app, "Desk", [], ["media-empty"], 80)
-            screenshot(app, args.screenshot, work)
+            wait_for(app, name, [], ["media-empty"], 80)
+            screenshot(app, name, args.screenshot, work)
+        # Deleted, it comes back with `autoadd` (named as PAPPL lists it), with
+        # its model's driver again. PAPPL 1.3.1 gives a printer made while it
+        # runs its printer-id only from the saved state: `delete` needs a restart.
+        app.stop()
+        app.start()
+        app.run("delete", "-d", "Vexo VEXO USB")
+        app.run("autoadd")
+        added(app, "Vexo VEXO (USB)", [])
     except BaseException:
         print("--- application log ---\n" + app.log_text())
         raise
@@ -180,11 +202,11 @@ def scenario_usb(args, work):
         usb.stop()
 
 
-def screenshot(app, out, work):
+def screenshot(app, name, out, work):
     chromium = shutil.which("chromium")
     assert chromium, "chromium missing (scripts/install-deps)"
     profile = tempfile.mkdtemp(prefix="chromium-", dir=work)
-    url = f"http://localhost:{app.port}/Desk/printer-status"
+    url = f"http://localhost:{app.port}/{name}/printer-status"
     subprocess.run([chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
                     f"--user-data-dir={profile}", "--window-size=900,640", "--hide-scrollbars",

@@ -105,9 +105,10 @@ std::vector<std::uint8_t> descriptorsFor(const DeviceLayout& layout)
     return d;
 }
 
-EmulatedUsbPrinter::EmulatedUsbPrinter(UMockdevTestbed* testbed, std::string syspath, std::string devnode)
+EmulatedUsbPrinter::EmulatedUsbPrinter(UMockdevTestbed* testbed, std::string syspath, std::string devnode,
+                                       DeviceLayout layout)
     : testbed_(testbed), syspath_(std::move(syspath)), devnode_(std::move(devnode)),
-      handler_(umockdev_ioctl_base_new())
+      handler_(umockdev_ioctl_base_new()), layout_(std::move(layout))
 {
     // Scan results are cut at whole lines before the hard limit.
     simulator_.setMaxReplyBytes(replyMaxBytes);
@@ -129,6 +130,7 @@ EmulatedUsbPrinter::~EmulatedUsbPrinter()
     g_signal_handlers_disconnect_by_data(handler_, this);
     g_object_unref(handler_);
     releaseUrbs();
+    setClaimOwner(nullptr);
 }
 
 void EmulatedUsbPrinter::setStatusReply(std::optional<std::vector<std::uint8_t>> bytes)
@@ -206,9 +208,9 @@ void EmulatedUsbPrinter::setHeldByAnotherProgram(bool held)
     std::lock_guard lock(mutex_);
     if (held) {
         kernelDriverBound_ = false;
-        claimOwner_ = anotherProgram;
+        setClaimOwner(anotherProgram);
     } else if (claimOwner_ == anotherProgram) {
-        claimOwner_ = nullptr;
+        setClaimOwner(nullptr);
         kernelDriverBound_ = true;
     }
 }
@@ -218,7 +220,7 @@ void EmulatedUsbPrinter::pluggedIn()
     std::lock_guard lock(mutex_);
     gone_ = false;
     kernelDriverBound_ = true;
-    claimOwner_ = nullptr;
+    setClaimOwner(nullptr);
 }
 
 std::string EmulatedUsbPrinter::interfaceDriver() const
@@ -258,7 +260,7 @@ void EmulatedUsbPrinter::onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* cli
     auto* printer = static_cast<EmulatedUsbPrinter*>(self);
     std::lock_guard lock(printer->mutex_);
     if (printer->claimOwner_ == client)
-        printer->claimOwner_ = nullptr;
+        printer->setClaimOwner(nullptr);
 }
 
 void EmulatedUsbPrinter::releaseUrbs()
@@ -281,6 +283,7 @@ void EmulatedUsbPrinter::handle(UMockdevIoctlClient* client)
         umockdev_ioctl_client_complete(client, -1, ENODEV);
         return;
     }
+    dropClosedClaim();
 
     switch (request) {
     case USBDEVFS_GET_CAPABILITIES: {
@@ -311,8 +314,26 @@ int EmulatedUsbPrinter::claimFor(UMockdevIoctlClient* client)
         return 0;
     if (claimOwner_ || kernelDriverBound_)
         return EBUSY;
-    claimOwner_ = client;
+    setClaimOwner(client);
     return 0;
+}
+
+void EmulatedUsbPrinter::setClaimOwner(UMockdevIoctlClient* client)
+{
+    if (claimOwner_ && claimOwner_ != anotherProgram)
+        g_object_unref(claimOwner_);
+    claimOwner_ = client;
+    if (claimOwner_ && claimOwner_ != anotherProgram)
+        g_object_ref(claimOwner_);
+}
+
+// umockdev does not always say when a handle goes (a program that ends
+// without closing it, or one that closes it while the bus's thread is busy):
+// a claim whose handle is no longer connected is given up, as usbfs does on close.
+void EmulatedUsbPrinter::dropClosedClaim()
+{
+    if (claimOwner_ && claimOwner_ != anotherProgram && !umockdev_ioctl_client_get_connected(claimOwner_))
+        setClaimOwner(nullptr);
 }
 
 // Interface numbers arrive as an unsigned int; the printer has interface 0 only.
@@ -327,7 +348,7 @@ void EmulatedUsbPrinter::claim(UMockdevIoctlClient* client, UMockdevIoctlData* a
     else if (claimOwner_ != client)
         error = EINVAL;
     else
-        claimOwner_ = nullptr;
+        setClaimOwner(nullptr);
     umockdev_ioctl_client_complete(client, error ? -1 : 0, error);
 }
 
@@ -351,7 +372,7 @@ void EmulatedUsbPrinter::disconnectClaim(UMockdevIoctlClient* client, UMockdevIo
         error = EBUSY;
     if (!error) {
         kernelDriverBound_ = false;
-        claimOwner_ = client;
+        setClaimOwner(client);
     }
     umockdev_ioctl_client_complete(client, error ? -1 : 0, error);
 }
@@ -449,20 +470,65 @@ void EmulatedUsbPrinter::submit(UMockdevIoctlClient* client, UMockdevIoctlData* 
 void EmulatedUsbPrinter::completeControl(Urb& u)
 {
     usbdevfs_urb* urb = urbOf(u.urb);
-    const std::uint8_t* setup = u.buffer->data;
-    const std::uint16_t wLength = std::uint16_t(setup[6] | setup[7] << 8);
-    if (setup[0] != 0xC0 || setup[1] != 0x04 || statusStalls_) {
+    const std::uint8_t* b = u.buffer->data;
+    const Setup setup{b[0], b[1], std::uint16_t(b[2] | b[3] << 8), std::uint16_t(b[4] | b[5] << 8),
+                      std::uint16_t(b[6] | b[7] << 8)};
+    const std::optional<std::vector<std::uint8_t>> reply = controlReply(setup);
+    if (!reply) {
         urb->status = -EPIPE;  // the printer stalls requests it does not know
         return;
     }
-    const auto code = std::uint16_t(simulator_.statusCode());
-    const auto toner = std::uint8_t(std::clamp<std::int64_t>(simulator_.toner(), 0, 255));
-    const std::vector<std::uint8_t> reply =
-        statusReply_ ? *statusReply_ : std::vector<std::uint8_t>{std::uint8_t(code & 0xFF), std::uint8_t(code >> 8), toner};
-    const std::size_t n = std::min<std::size_t>(reply.size(), wLength);
+    // A device sends at most wLength bytes, cutting its answer there.
+    const std::size_t n = std::min<std::size_t>(reply->size(), setup.wLength);
     if (n > 0)
-        std::memcpy(u.buffer->data + 8, reply.data(), n);
+        std::memcpy(u.buffer->data + 8, reply->data(), n);
     urb->actual_length = int(n);
+}
+
+std::optional<std::vector<std::uint8_t>> EmulatedUsbPrinter::controlReply(const Setup& setup) const
+{
+    using Bytes = std::vector<std::uint8_t>;
+    const std::uint8_t type = std::uint8_t(setup.wValue >> 8), index = std::uint8_t(setup.wValue & 0xFF);
+    if (setup.bmRequestType == 0xC0 && setup.bRequest == 0x04) {  // the vendor status request
+        if (statusStalls_)
+            return std::nullopt;
+        if (statusReply_)
+            return statusReply_;
+        const auto code = std::uint16_t(simulator_.statusCode());
+        const auto toner = std::uint8_t(std::clamp<std::int64_t>(simulator_.toner(), 0, 255));
+        return Bytes{std::uint8_t(code & 0xFF), std::uint8_t(code >> 8), toner};
+    }
+    if (setup.bmRequestType == 0xA1 && setup.bRequest == 0x00) {
+        // GET_DEVICE_ID: wIndex names interface and alternate setting; the
+        // answer is the ID behind its own length, big-endian, length included.
+        if (layout_.interfaces < 1 || setup.wIndex != 0)
+            return std::nullopt;
+        const std::size_t length = layout_.deviceId.size() + 2;
+        Bytes id{std::uint8_t(length >> 8), std::uint8_t(length & 0xFF)};
+        id.insert(id.end(), layout_.deviceId.begin(), layout_.deviceId.end());
+        return id;
+    }
+    if (setup.bmRequestType == 0x80 && setup.bRequest == 0x08)  // GET_CONFIGURATION: configured as 1
+        return Bytes{1};
+    if (setup.bmRequestType != 0x80 || setup.bRequest != 0x06)  // GET_DESCRIPTOR
+        return std::nullopt;
+    const Bytes all = descriptorsFor(layout_);
+    if (type == 0x01 && index == 0)
+        return Bytes(all.begin(), all.begin() + std::min<std::size_t>(all.size(), 18));
+    if (type == 0x02 && index == 0 && all.size() > 18)
+        return Bytes(all.begin() + 18, all.end());
+    if (type != 0x03)
+        return std::nullopt;
+    if (index == 0)
+        return Bytes{4, 0x03, 0x09, 0x04};  // US English only
+    const std::string* text = index == 1 ? &layout_.manufacturer : index == 2 ? &layout_.product
+                              : index == 3 ? &layout_.serial : nullptr;
+    if (!text || setup.wIndex != 0x0409)
+        return std::nullopt;
+    Bytes string{std::uint8_t(2 + 2 * text->size()), 0x03};  // UTF-16LE of ASCII text
+    for (char c : *text)
+        string.insert(string.end(), {std::uint8_t(c), 0});
+    return string;
 }
 
 // Fills an IN transfer from the first reply that is due; false while none is.
@@ -556,7 +622,7 @@ EmulatedUsbPrinter& UsbBus::plug(const DeviceLayout& layout)
                               hex(descriptorsFor(layout)) + "\n";
     add(description);
     printers_.push_back(std::make_unique<EmulatedUsbPrinter>(testbed_, std::string("/sys") + syspath,
-                                                            std::string("/dev/") + node));
+                                                            std::string("/dev/") + node, layout));
     descriptions_.push_back(description);
     unplugged_.push_back(false);
     return *printers_.back();

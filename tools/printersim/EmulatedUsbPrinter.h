@@ -42,6 +42,12 @@ struct DeviceLayout {
     int interfaces = 1;
     // Descriptors too short to parse: the host cannot identify the device.
     bool unreadableDescriptors = false;
+    // How the printer names itself: string descriptors 1 to 3 and the
+    // IEEE 1284 device ID of the printer class's GET_DEVICE_ID request.
+    std::string manufacturer = "Vexo";
+    std::string product = "VEXO";
+    std::string serial = "VX77000001";
+    std::string deviceId = "MFG:Vexo;MDL:VEXO;CMD:VEXO;CLS:PRINTER;";
 };
 
 // Replaces the printer's own answer to a command: the reply bytes exactly as
@@ -56,7 +62,7 @@ public:
         std::uint16_t wValue, wIndex, wLength;
     };
 
-    EmulatedUsbPrinter(UMockdevTestbed* testbed, std::string syspath, std::string devnode);
+    EmulatedUsbPrinter(UMockdevTestbed* testbed, std::string syspath, std::string devnode, DeviceLayout layout = {});
     ~EmulatedUsbPrinter();
     EmulatedUsbPrinter(const EmulatedUsbPrinter&) = delete;
     EmulatedUsbPrinter& operator=(const EmulatedUsbPrinter&) = delete;
@@ -125,7 +131,12 @@ private:
     const char* driverLocked() const;
     // 0 or the errno of claiming the interface for this handle.
     int claimFor(UMockdevIoctlClient* client);
+    // Holds a reference to the owning handle while it owns the claim.
+    void setClaimOwner(UMockdevIoctlClient* client);
+    void dropClosedClaim();
     void completeControl(Urb& u);
+    // The answer to a control request the printer knows; none: it stalls.
+    std::optional<std::vector<std::uint8_t>> controlReply(const Setup& setup) const;
     bool fillBulkIn(Urb& u);
     void releaseUrbs();
 
@@ -133,6 +144,7 @@ private:
     std::string syspath_;
     std::string devnode_;
     UMockdevIoctlBase* handler_;
+    const DeviceLayout layout_;
 
     vexo::sim::SimulatedPrinter simulator_;
 
