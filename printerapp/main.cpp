@@ -125,8 +125,9 @@ void printDeviceError(const char* message, void*)
     std::fprintf(stderr, "vexo-printer-app: %s\n", message);
 }
 
-// PAPPL 1.3.1's own `devices` browses DNS-SD even when no Avahi daemon runs,
-// and then aborts inside Avahi: DNS-SD printers are listed only when it runs.
+// PAPPL 1.3.1's own `devices` browses DNS-SD even when it could not reach
+// Avahi (no system bus, as in containers) and then aborts inside Avahi:
+// DNS-SD printers are listed only when the Avahi daemon answers.
 int showDevices(int argc, char* argv[])
 {
     bool verbose = false;
