@@ -41,6 +41,14 @@ private:
 
 // Printers and readings as a test scripts them; every status query is recorded.
 class ScriptedTransport : public PrinterTransport {
+    std::mutex mutex_;
+    template <class F>
+    auto locked(F f)
+    {
+        std::lock_guard lock(mutex_);
+        return f();
+    }
+
 public:
     struct Query {
         bool usb;
@@ -50,62 +58,39 @@ public:
     // Discovery run n gets entry n of each list, later runs the last entry.
     void scriptDiscovery(QList<QList<Printer>> usbRuns, QList<QList<Printer>> netRuns)
     {
-        std::lock_guard lock(mutex_);
-        usbRuns_ = std::move(usbRuns);
-        netRuns_ = std::move(netRuns);
+        locked([&] { usbRuns_ = std::move(usbRuns); netRuns_ = std::move(netRuns); });
     }
-
     // Queries of one link take the readings in order, then `steady` for ever.
     void scriptReadings(bool usb, std::deque<StatusReading> readings, StatusReading steady)
     {
-        std::lock_guard lock(mutex_);
-        (usb ? usb_ : net_) = {std::move(readings), steady};
+        locked([&] { (usb ? usb_ : net_) = {std::move(readings), steady}; });
+    }
+    // A plug event, reported from another thread as the USB watch does.
+    void reportUSB(const UsbDeviceChange& change)
+    {
+        std::thread([&] { locked([&] { if (watcher_) watcher_(change); }); }).join();
     }
 
-    QList<Query> queries()
-    {
-        std::lock_guard lock(mutex_);
-        return queries_;
-    }
+    QList<Query> queries() { return locked([this] { return queries_; }); }
     qsizetype queryCount() { return queries().size(); }
-    int discoveryRuns()
-    {
-        std::lock_guard lock(mutex_);
-        return runs_;
-    }
+    int discoveryRuns() { return locked([this] { return runs_; }); }
 
     Gate discoveryGate;  // between the USB and the network step of a run
     Gate statusGate;     // inside a status query, before it answers
     int wakeUpServers = 0;
 
-    QList<Printer> getPrinterByIOUSB() override
-    {
-        std::lock_guard lock(mutex_);
-        return pick(usbRuns_, runs_++);
-    }
+    QList<Printer> getPrinterByIOUSB() override { return locked([this] { return pick(usbRuns_, runs_++); }); }
     QList<Printer> getPrinterBySNMP() override
     {
         discoveryGate.pass();
-        std::lock_guard lock(mutex_);
-        return pick(netRuns_, runs_ - 1);
+        return locked([this] { return pick(netRuns_, runs_ - 1); });
     }
     StatusReading getUSBControlRequestInfo(const Printer& printer) override { return answer(true, printer); }
     StatusReading getSNMPStatus(const Printer& printer) override { return answer(false, printer); }
     void createWakeUpServer(PrinterModel&) override { ++wakeUpServers; }
     void watchUSBDevices(std::function<void(const UsbDeviceChange&)> changed) override
     {
-        std::lock_guard lock(mutex_);
-        watcher_ = std::move(changed);
-    }
-
-    // A plug event, reported from another thread as the USB watch does.
-    void reportUSB(const UsbDeviceChange& change)
-    {
-        std::thread([this, change] {
-            std::lock_guard lock(mutex_);
-            if (watcher_)
-                watcher_(change);
-        }).join();
+        locked([&] { watcher_ = std::move(changed); });
     }
 
 private:
@@ -121,21 +106,18 @@ private:
 
     StatusReading answer(bool usb, const Printer& printer)
     {
-        {
-            std::lock_guard lock(mutex_);
-            queries_.append({usb, printer});
-        }
+        locked([&] { queries_.append({usb, printer}); });
         statusGate.pass();
-        std::lock_guard lock(mutex_);
-        Script& script = usb ? usb_ : net_;
-        if (script.readings.empty())
-            return script.steady;
-        StatusReading next = script.readings.front();
-        script.readings.pop_front();
-        return next;
+        return locked([&] {
+            Script& script = usb ? usb_ : net_;
+            if (script.readings.empty())
+                return script.steady;
+            const StatusReading next = script.readings.front();
+            script.readings.pop_front();
+            return next;
+        });
     }
 
-    std::mutex mutex_;
     QList<QList<Printer>> usbRuns_, netRuns_;
     Script usb_, net_;
     QList<Query> queries_;

@@ -34,22 +34,19 @@ protected:
     PrinterModel& start(int series = 5, int interval = kInterval)
     {
         model = std::make_unique<PrinterModel>(transport, PrinterModel::Options{interval, series, kSettle});
-        const auto onMain = [this] {
-            if (QThread::currentThread() != testApp().thread())
-                ++notificationsOffMainThread;
-        };
         for (auto signal : {&PrinterModel::printerListChanged, &PrinterModel::selectedPrinterChanged,
                             &PrinterModel::statusInfoChanged, &PrinterModel::timerModeChanged,
                             &PrinterModel::showNoPrinterAlterChanged, &PrinterModel::showRefreshAlterChanged,
                             &PrinterModel::isSearchingPrinterChanged})
-            QObject::connect(model.get(), signal, onMain);
+            QObject::connect(model.get(), signal, [this] { notificationsOffMainThread += QThread::currentThread() != testApp().thread(); });
         return *model;
     }
 
-    bool discoveryDone() { return QTest::qWaitFor([this] { return !model->isSearchingPrinter(); }, kWait); }
-    bool queriesReach(qsizetype n) { return QTest::qWaitFor([this, n] { return transport->queryCount() >= n; }, kWait); }
-    bool statusCodeBecomes(qint64 code) { return QTest::qWaitFor([this, code] { return model->statusInfo().code == code; }, kWait); }
-    bool gateHolds(Gate& gate) { return QTest::qWaitFor([&gate] { return gate.waiting() == 1; }, kWait); }
+    bool until(const std::function<bool()>& done) { return QTest::qWaitFor(done, kWait); }
+    bool discoveryDone() { return until([this] { return !model->isSearchingPrinter(); }); }
+    bool queriesReach(qsizetype n) { return until([this, n] { return transport->queryCount() >= n; }); }
+    bool statusCodeBecomes(qint64 code) { return until([this, code] { return model->statusInfo().code == code; }); }
+    bool gateHolds(Gate& gate) { return until([&gate] { return gate.waiting() == 1; }); }
 
     std::shared_ptr<ScriptedTransport> transport = std::make_shared<ScriptedTransport>();
     std::unique_ptr<PrinterModel> model;
@@ -61,9 +58,7 @@ TEST_F(PrinterModelTest, NoPrinterFound)
     PrinterModel& m = start();
     EXPECT_TRUE(m.isSearchingPrinter());
     ASSERT_TRUE(discoveryDone());
-
     EXPECT_TRUE(m.printerList().isEmpty());
-    EXPECT_EQ(m.statusInfo().level, 3);
     EXPECT_EQ(m.statusInfo().message, u"没有连接的设备");
     EXPECT_EQ(m.statusInfo().toner, std::nullopt);
     EXPECT_TRUE(m.showNoPrinterAlter());
@@ -72,7 +67,6 @@ TEST_F(PrinterModelTest, NoPrinterFound)
     // Polling the placeholder: the mode says running, but nothing ticks.
     m.startTimer();
     EXPECT_EQ(m.timerMode(), TimerMode::running);
-    EXPECT_FALSE(m.timer().isActive());
     QTest::qWait(5 * kInterval);
     EXPECT_EQ(transport->queryCount(), 0);
 }
@@ -89,22 +83,17 @@ TEST_F(PrinterModelTest, USBPrinterListedFirstSelectedAndPolledThenAClickedNetwo
     ASSERT_EQ(m.printerList(), (QList<Printer>{usb, net}));
     EXPECT_EQ(m.selectedPrinter(), usb);
     EXPECT_FALSE(m.showNoPrinterAlter());
-
     ASSERT_TRUE(statusCodeBecomes(1));
-    EXPECT_EQ(m.statusInfo().message, u"就绪");
     EXPECT_EQ(m.statusInfo().toner, 80);
 
-    // An unreadable level is no news: the last known one stands.
+    // An unreadable level is no news, nor is an unplugged printer: the last known one stands.
     ASSERT_TRUE(statusCodeBecomes(2));
     EXPECT_EQ(m.statusInfo().toner, 80);
-
-    // Unplugged: the gauge keeps its last level and the next tick retries.
     ASSERT_TRUE(statusCodeBecomes(4444));
     EXPECT_EQ(m.statusInfo().discription, u"请检查设备的连接情况");
     EXPECT_EQ(m.statusInfo().toner, 80);
-    ASSERT_TRUE(statusCodeBecomes(1));
+    ASSERT_TRUE(statusCodeBecomes(1));  // the next tick retries
     EXPECT_EQ(m.statusInfo().toner, 30);
-
     for (const auto& q : transport->queries())
         EXPECT_EQ(q.printer, usb);
 
@@ -112,10 +101,7 @@ TEST_F(PrinterModelTest, USBPrinterListedFirstSelectedAndPolledThenAClickedNetwo
     transport->scriptReadings(false, {{true, 3004, 60}, {false, 0, 0}}, {true, 1, 55});
     m.clickPrinter(m.printerList().at(1));
     EXPECT_EQ(m.statusInfo().code, 5555);
-
     ASSERT_TRUE(statusCodeBecomes(3004));
-    EXPECT_EQ(m.statusInfo().toner, 60);
-
     ASSERT_TRUE(statusCodeBecomes(4444));
     EXPECT_EQ(m.statusInfo().discription, u"连接断开，请查看设备的网络连接情况");
     EXPECT_EQ(m.statusInfo().toner, 60);
@@ -124,36 +110,12 @@ TEST_F(PrinterModelTest, USBPrinterListedFirstSelectedAndPolledThenAClickedNetwo
     EXPECT_EQ(transport->queries().last().printer, net);
 }
 
-TEST_F(PrinterModelTest, RefreshWhilePollingStopsEmptiesAndRestarts)
-{
-    const Printer first = usbPrinter(5, 0);
-    const Printer second = usbPrinter(5, 0);
-    transport->scriptDiscovery({{first}, {second}}, {});
-
-    PrinterModel& m = start();
-    ASSERT_TRUE(discoveryDone());
-    ASSERT_TRUE(queriesReach(2));
-
-    m.refresh();
-    EXPECT_TRUE(m.selectedPrinter().name.isEmpty());
-    EXPECT_EQ(m.statusInfo().code, 5555);
-    EXPECT_FALSE(m.timer().isActive());
-    EXPECT_TRUE(m.printerList().isEmpty());
-
-    ASSERT_TRUE(discoveryDone());
-    EXPECT_EQ(m.printerList(), QList<Printer>{second});
-    EXPECT_TRUE(m.timer().isActive());
-
-    const qsizetype seen = transport->queryCount();
-    ASSERT_TRUE(queriesReach(seen + 2));
-    EXPECT_EQ(transport->queries().last().printer, second);
-}
-
-TEST_F(PrinterModelTest, OverlappingDiscoveryRunsPublishOnlyTheLatest)
+TEST_F(PrinterModelTest, RefreshesPublishOnlyTheLatestRunAndStartOver)
 {
     const Printer stale = usbPrinter(5, 0);
     const Printer fresh = usbPrinter(5, 0);
-    transport->scriptDiscovery({{stale}, {fresh}}, {});
+    const Printer third = usbPrinter(5, 0);
+    transport->scriptDiscovery({{stale}, {fresh}, {third}}, {});
     transport->discoveryGate.close();
 
     PrinterModel& m = start();
@@ -169,56 +131,56 @@ TEST_F(PrinterModelTest, OverlappingDiscoveryRunsPublishOnlyTheLatest)
 
     ASSERT_TRUE(discoveryDone());
     QTest::qWait(3 * kInterval);  // room for a late result of the first run
-    EXPECT_EQ(m.printerList(), QList<Printer>{fresh});
     EXPECT_EQ(m.selectedPrinter(), fresh);
     EXPECT_EQ(transport->discoveryRuns(), 2);
     EXPECT_EQ(searchEnded, 1);
     for (const auto& list : published)
         EXPECT_FALSE(list.contains(stale));
-}
 
-TEST_F(PrinterModelTest, SleepingPrinterWithWakeUpIsLeftAloneUntilClicked)
-{
-    const Printer sleeper = usbPrinter(1, 0);  // LX310W reports sleep
-    ASSERT_TRUE(sleeper.hasWakeUp);
-    transport->scriptDiscovery({{sleeper}}, {});
-    transport->scriptReadings(true, {{true, 2009, 50}}, {true, 1, 70});
-
-    PrinterModel& m = start();
-    ASSERT_TRUE(discoveryDone());
-    ASSERT_TRUE(statusCodeBecomes(2009));
-    EXPECT_FALSE(m.isWakeUp());
-    EXPECT_EQ(m.timerMode(), TimerMode::running);
-
-    const qsizetype asleep = transport->queryCount();
-    QTest::qWait(6 * kInterval);
-    EXPECT_EQ(transport->queryCount(), asleep);
-
-    m.updateStatus(m.selectedPrinter());
+    // While polling: stopped and emptied at once, then started over.
+    ASSERT_TRUE(queriesReach(2));
+    m.refresh();
+    EXPECT_TRUE(m.selectedPrinter().name.isEmpty());
+    EXPECT_EQ(m.statusInfo().code, 5555);
     EXPECT_FALSE(m.timer().isActive());
-    EXPECT_EQ(m.timerMode(), TimerMode::running);
-    QTest::qWait(2 * kInterval);
-    EXPECT_EQ(transport->queryCount(), asleep);
-
-    m.clickPrinter(m.printerList().first());
-    EXPECT_TRUE(m.isWakeUp());
-    EXPECT_TRUE(m.timer().isActive());
-    ASSERT_TRUE(statusCodeBecomes(1));
-    EXPECT_TRUE(queriesReach(asleep + 3));
+    EXPECT_TRUE(m.printerList().isEmpty());
+    ASSERT_TRUE(discoveryDone());
+    EXPECT_EQ(m.printerList(), QList<Printer>{third});
+    ASSERT_TRUE(queriesReach(transport->queryCount() + 2));
+    EXPECT_EQ(transport->queries().last().printer, third);
 }
 
-TEST_F(PrinterModelTest, SleepCodeFromPrinterWithoutWakeUpKeepsPolling)
+// Sleep (2009) stops the polling of a printer that can send its wake-up
+// notice, until it does or is clicked; any other printer is polled on.
+TEST_F(PrinterModelTest, SleepStopsPollingOnlyOfAPrinterWithWakeUp)
 {
-    const Printer vexo = usbPrinter(5, 0);
-    ASSERT_FALSE(vexo.hasWakeUp);
-    transport->scriptDiscovery({{vexo}}, {});
-    transport->scriptReadings(true, {}, {true, 2009, 50});
+    for (const Printer& p : {usbPrinter(1, 0), usbPrinter(5, 0)}) {
+        SCOPED_TRACE(p.name.toStdString());
+        model.reset();
+        transport = std::make_shared<ScriptedTransport>();
+        transport->scriptDiscovery({{p}}, {});
+        transport->scriptReadings(true, {{true, 2009, 50}}, {true, 1, 70});
+        PrinterModel& m = start();
+        ASSERT_TRUE(discoveryDone());
+        ASSERT_TRUE(statusCodeBecomes(2009));
+        EXPECT_EQ(m.isWakeUp(), !p.hasWakeUp);
+        EXPECT_EQ(m.timerMode(), TimerMode::running);
+        const qsizetype asleep = transport->queryCount();
+        if (!p.hasWakeUp) {
+            EXPECT_TRUE(queriesReach(asleep + 3));
+            continue;
+        }
+        QTest::qWait(6 * kInterval);
+        m.updateStatus(m.selectedPrinter());
+        EXPECT_FALSE(m.timer().isActive());
+        QTest::qWait(2 * kInterval);
+        EXPECT_EQ(transport->queryCount(), asleep);
 
-    PrinterModel& m = start();
-    ASSERT_TRUE(discoveryDone());
-    ASSERT_TRUE(statusCodeBecomes(2009));
-    EXPECT_TRUE(queriesReach(transport->queryCount() + 3));
-    EXPECT_TRUE(m.isWakeUp());
+        m.clickPrinter(m.printerList().first());
+        EXPECT_TRUE(m.isWakeUp());
+        ASSERT_TRUE(statusCodeBecomes(1));
+        EXPECT_TRUE(queriesReach(asleep + 3));
+    }
 }
 
 // A reading on its way while the user picks another printer belongs to the
@@ -235,7 +197,6 @@ TEST_F(PrinterModelTest, ReadingForAReplacedSelectionIsDropped)
     PrinterModel& m = start();
     ASSERT_TRUE(discoveryDone());
     ASSERT_TRUE(gateHolds(transport->statusGate));
-
     QStringList shown;
     QObject::connect(&m, &PrinterModel::statusInfoChanged, [&] { shown.append(m.statusInfo().message); });
     m.clickPrinter(m.printerList().at(1));
@@ -244,8 +205,7 @@ TEST_F(PrinterModelTest, ReadingForAReplacedSelectionIsDropped)
     ASSERT_TRUE(statusCodeBecomes(1));
     EXPECT_FALSE(shown.contains(QStringLiteral("休眠")));
     EXPECT_TRUE(m.isWakeUp());
-    const qsizetype seen = transport->queryCount();
-    ASSERT_TRUE(queriesReach(seen + 2));
+    ASSERT_TRUE(queriesReach(transport->queryCount() + 2));
     EXPECT_EQ(transport->queries().last().printer, second);
 }
 
@@ -253,7 +213,6 @@ TEST_F(PrinterModelTest, TicksLapseWhileAQueryIsUnanswered)
 {
     transport->scriptDiscovery({{usbPrinter(5, 0)}}, {});
     transport->statusGate.close();
-
     start();
     ASSERT_TRUE(discoveryDone());
     ASSERT_TRUE(gateHolds(transport->statusGate));
@@ -273,11 +232,9 @@ TEST_F(PrinterModelTest, WakeUpListenerStartsOnlyForSeriesOneAndWritesOnTheMainT
     EXPECT_EQ(transport->wakeUpServers, 1);
     ASSERT_TRUE(discoveryDone());
     ASSERT_TRUE(m.isWakeUp());
-
-    std::thread listener([&m] { m.setIsWakeUp(false); });
-    listener.join();
+    std::thread([&m] { m.setIsWakeUp(false); }).join();
     EXPECT_TRUE(m.isWakeUp());  // not before the main thread gets to it
-    EXPECT_TRUE(QTest::qWaitFor([&m] { return !m.isWakeUp(); }, kWait));
+    EXPECT_TRUE(until([&m] { return !m.isWakeUp(); }));
 }
 
 TEST(SharedData, PrinterModelIsMadeOnceAndSearchesAtOnce)
@@ -291,57 +248,43 @@ TEST(SharedData, PrinterModelIsMadeOnceAndSearchesAtOnce)
 }
 
 // Plug and unplug, as the USB watch reports them.
-TEST_F(PrinterModelTest, PrinterPluggedInLaterIsListedAndSelectedOnlyWhenNothingWas)
+TEST_F(PrinterModelTest, PluggedPrinterIsListedFirstSelectedWhenNothingWasAndShownGoneWhenUnplugged)
 {
     const Printer usb = usbPrinter(5, 0);
     const Printer net = netPrinter();
-    struct Case {
-        QList<Printer> netAtStart;
-        bool selectsUsb;
-    };
-    for (const Case& c : {Case{{}, true}, Case{{net}, false}}) {
+    for (const QList<Printer>& netAtStart : {QList<Printer>{}, QList<Printer>{net}}) {
+        model.reset();
         transport = std::make_shared<ScriptedTransport>();
-        transport->scriptDiscovery({{}, {usb}}, {c.netAtStart});
-        PrinterModel& m = start(5, 60000);
+        transport->scriptDiscovery({{}, {usb}, {}, {usb}}, {netAtStart});
+        PrinterModel& m = start(5, 60000);  // no tick can bring the news
         ASSERT_TRUE(discoveryDone());
-        const QList<Printer> before = m.printerList();
         const Printer selected = m.selectedPrinter();
 
         transport->reportUSB({true, usb.VID, usb.PID});
-        ASSERT_TRUE(QTest::qWaitFor([&] { return m.printerList().size() == before.size() + 1; }, kWait));
-        EXPECT_EQ(m.printerList(), QList<Printer>{usb} + before) << "USB first; the network entries as they were";
-        if (c.selectsUsb) {
+        ASSERT_TRUE(until([&] { return m.printerList() == QList<Printer>{usb} + netAtStart; }))
+            << "USB first; the network entries as they were";
+        if (netAtStart.isEmpty()) {
             EXPECT_EQ(m.selectedPrinter(), usb);
             ASSERT_TRUE(queriesReach(1)) << "selected and queried at once, not at the next tick";
             EXPECT_EQ(m.timerMode(), TimerMode::running);
-        } else {
-            EXPECT_EQ(m.selectedPrinter(), selected);
+            continue;
         }
-        model.reset();
+        EXPECT_EQ(m.selectedPrinter(), selected);
+
+        m.clickPrinter(usb);
+        ASSERT_TRUE(statusCodeBecomes(1));
+        transport->reportUSB({false, usb.VID, usb.PID});
+        ASSERT_TRUE(statusCodeBecomes(4444));
+        ASSERT_TRUE(until([&] { return m.printerList() == QList<Printer>{net}; }));
+        EXPECT_EQ(m.selectedPrinter(), usb) << "the unplugged printer stays selected";
+
+        // Back again: the same record, read at once.
+        const qsizetype queries = transport->queryCount();
+        transport->reportUSB({true, usb.VID, usb.PID});
+        ASSERT_TRUE(until([&] { return m.printerList() == QList<Printer>{usb, net}; }));
+        ASSERT_TRUE(statusCodeBecomes(1));
+        EXPECT_EQ(transport->queryCount(), queries + 1);
     }
-}
-
-TEST_F(PrinterModelTest, UnpluggingTheSelectedPrinterShowsDisconnectedAtOnce)
-{
-    const Printer usb = usbPrinter(5, 0);
-    const Printer net = netPrinter();
-    transport->scriptDiscovery({{usb}, {}, {usb}}, {{net}});
-    PrinterModel& m = start(5, 60000);  // no tick can bring the news
-    ASSERT_TRUE(discoveryDone());
-    ASSERT_TRUE(statusCodeBecomes(1));
-
-    transport->reportUSB({false, usb.VID, usb.PID});
-    ASSERT_TRUE(statusCodeBecomes(4444));
-    EXPECT_EQ(m.statusInfo().toner, 50);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return m.printerList() == QList<Printer>{net}; }, kWait));
-    EXPECT_EQ(m.selectedPrinter(), usb) << "the unplugged printer stays selected";
-
-    // Back again: the same record, read at once.
-    const qsizetype queries = transport->queryCount();
-    transport->reportUSB({true, usb.VID, usb.PID});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return m.printerList() == QList<Printer>{usb, net}; }, kWait));
-    ASSERT_TRUE(statusCodeBecomes(1));
-    EXPECT_EQ(transport->queryCount(), queries + 1);
 }
 
 TEST_F(PrinterModelTest, BurstOfPlugEventsCausesOneReEnumeration)
@@ -350,10 +293,9 @@ TEST_F(PrinterModelTest, BurstOfPlugEventsCausesOneReEnumeration)
     transport->scriptDiscovery({{usb}}, {});
     PrinterModel& m = start(5, 60000);
     ASSERT_TRUE(discoveryDone());
-    ASSERT_EQ(transport->discoveryRuns(), 1);
     for (int i = 0; i < 6; ++i)
         transport->reportUSB({i % 2 == 1, usb.VID, usb.PID});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return transport->discoveryRuns() == 2; }, kWait));
+    ASSERT_TRUE(until([&] { return transport->discoveryRuns() == 2; }));
     QTest::qWait(10 * kSettle);
     EXPECT_EQ(transport->discoveryRuns(), 2);
     EXPECT_EQ(m.printerList(), QList<Printer>{usb});
@@ -366,7 +308,7 @@ TEST_F(PrinterModelTest, BurstOfPlugEventsCausesOneReEnumeration)
     QTest::qWait(5 * kSettle);
     transport->discoveryGate.open();
     ASSERT_TRUE(discoveryDone());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return transport->discoveryRuns() == 4; }, kWait));
+    ASSERT_TRUE(until([&] { return transport->discoveryRuns() == 4; }));
     QTest::qWait(5 * kSettle);
     EXPECT_EQ(m.printerList(), QList<Printer>{usb});
 }

@@ -3,15 +3,13 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
-
-extern char** environ;
 
 namespace {
 
@@ -27,31 +25,21 @@ std::string nextName()
 
 int runCommand(const std::vector<std::string>& argv, std::string* output)
 {
-    std::vector<char*> args;
-    for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-
-    int pipeFd[2];
-    if (pipe2(pipeFd, O_CLOEXEC) != 0)
+    std::string line;
+    for (const auto& a : argv) {
+        line += " '";
+        for (char c : a)
+            line += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        line += '\'';
+    }
+    FILE* pipe = popen((line + " </dev/null").c_str(), "re");
+    if (!pipe)
         return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFd[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFd[1]);
     std::string out;
     char buf[4096];
-    for (ssize_t n; (n = read(pipeFd[0], buf, sizeof buf)) > 0;)
-        out.append(buf, size_t(n));
-    close(pipeFd[0]);
-    if (spawned != 0)
-        return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
+    for (size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;)
+        out.append(buf, n);
+    const int status = pclose(pipe);
     if (output)
         *output = out;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -74,10 +62,8 @@ NetBed::NetBed(std::vector<std::string> hosts, std::vector<Printer> printers)
     : name_(nextName())
 {
     std::vector<std::string> argv{VEXO_NETBED, "up", name_, "--sim", VEXO_PRINTER_SIM, "--run", kRunDir};
-    for (const auto& h : hosts) {
-        argv.push_back("--host");
-        argv.push_back(h);
-    }
+    for (const auto& h : hosts)
+        argv.insert(argv.end(), {"--host", h});
     for (const auto& p : printers) {
         std::string spec = p.segment + "=" + p.address + ",status=" + std::to_string(p.status) +
                            ",toner=" + std::to_string(p.toner);
@@ -85,13 +71,10 @@ NetBed::NetBed(std::vector<std::string> hosts, std::vector<Printer> printers)
             spec += ",oid=" + p.oid;
         if (!p.mode.empty())
             spec += ",mode=" + p.mode;
-        argv.push_back("--printer");
-        argv.push_back(spec);
+        argv.insert(argv.end(), {"--printer", spec});
     }
     std::string out;
-    const int rc = runCommand(argv, &out);
-    ok_ = rc == 0;
-    if (!ok_)
+    if (const int rc = runCommand(argv, &out); rc != 0)
         error_ = "netbed up failed (" + std::to_string(rc) + "): " + out;
 }
 
@@ -108,8 +91,7 @@ bool NetBed::enterHost()
 {
     if (originalNs_ < 0)
         originalNs_ = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-    const std::string path = "/run/netns/" + name_ + "-h";
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open(("/run/netns/" + name_ + "-h").c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     const bool entered = setns(fd, CLONE_NEWNET) == 0;

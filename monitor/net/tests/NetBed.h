@@ -21,8 +21,7 @@ public:
         int toner = 80;
     };
 
-    // Empty when the bed can be built here, else why not.
-    static std::string unavailableReason();
+    static std::string unavailableReason();  // empty when a bed can be built here
 
     // hosts: "SEG=ADDR/PLEN" entries for the host namespace.
     NetBed(std::vector<std::string> hosts, std::vector<Printer> printers);
@@ -30,13 +29,12 @@ public:
     NetBed(const NetBed&) = delete;
     NetBed& operator=(const NetBed&) = delete;
 
-    bool ok() const { return ok_; }
+    bool ok() const { return error_.empty(); }
     const std::string& error() const { return error_; }
     const std::string& name() const { return name_; }
 
     // The calling thread (and threads it starts later) into the host namespace.
     bool enterHost();
-
     // A control command to printer i (from 1); the simulator's answer.
     std::string control(int printer, const std::string& command) const;
     // The pid of printer i's "snmpd" or "sim".
@@ -46,7 +44,6 @@ private:
     std::string dir(int printer) const;
 
     std::string name_;
-    bool ok_ = false;
     std::string error_;
     int originalNs_ = -1;
 };

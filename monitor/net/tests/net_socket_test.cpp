@@ -4,7 +4,6 @@
 #include "UdpSocket.h"
 #include "WakeUpListener.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 
 #include "QtTestApp.h"
@@ -12,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -27,11 +25,8 @@ namespace {
 void sendDatagram(int port, std::string_view payload)
 {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(uint16_t(port));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    const sockaddr_in to{AF_INET, htons(uint16_t(port)), {htonl(INADDR_LOOPBACK)}, {}};
+    sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     close(fd);
 }
 
@@ -40,29 +35,24 @@ void sendDatagram(int port, std::string_view payload)
 class ScriptedServer {
 public:
     using Script = std::vector<std::pair<std::string, std::chrono::milliseconds>>;
-    explicit ScriptedServer(Script script)
+    explicit ScriptedServer(Script script) : listen_(socket(AF_INET, SOCK_STREAM, 0))
     {
-        listen_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(listen_, 4);
+        sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t len = sizeof a;
+        bind(listen_, reinterpret_cast<sockaddr*>(&a), len);
+        listen(listen_, 4);
         getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
         port = ntohs(a.sin_port);
         thread_ = std::thread([this, script = std::move(script)] {
-            const int c = accept(listen_, nullptr, nullptr);
-            if (c < 0)
-                return;
-            char buf[2048];
-            const ssize_t n = recv(c, buf, sizeof buf, 0);
-            seen = n > 0 ? std::string(buf, size_t(n)) : std::string();
-            for (const auto& [piece, pause] : script) {
-                send(c, piece.data(), piece.size(), 0);
-                std::this_thread::sleep_for(pause);
+            if (const int c = accept(listen_, nullptr, nullptr); c >= 0) {
+                char buf[2048];
+                seen.assign(buf, size_t(std::max<ssize_t>(0, recv(c, buf, sizeof buf, 0))));
+                for (const auto& [piece, pause] : script) {
+                    send(c, piece.data(), piece.size(), 0);
+                    std::this_thread::sleep_for(pause);
+                }
+                close(c);
             }
-            close(c);
         });
     }
     ~ScriptedServer()
@@ -75,7 +65,7 @@ public:
     std::string seen;
 
 private:
-    int listen_ = -1;
+    int listen_;
     std::thread thread_;
 };
 
@@ -133,8 +123,7 @@ TEST(WakeUpListener, WaitsQuietlyWhileItsPortIsTaken)
 {
     // A socket without SO_REUSEADDR keeps the listener from binding.
     const int holder = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
+    sockaddr_in a{AF_INET, 0, {}, {}};
     ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     socklen_t len = sizeof a;
     getsockname(holder, reinterpret_cast<sockaddr*>(&a), &len);
@@ -180,8 +169,8 @@ TEST(WakeUpListener, NeverSwitchesAPrinterWithoutTheFeatureNorOutlivesTheModel)
     auto model = std::make_unique<PrinterModel>(transport, PrinterModel::Options{60000, 1});
     ASSERT_TRUE(waitFor([&] { return !model->isSearchingPrinter() && transport->wakeUpPort() != 0; }));
 
-    Printer plain(QStringLiteral("LX310W"), QStringLiteral("LX310W(127.0.0.1)"), QStringLiteral("Net"),
-                  QStringLiteral("127.0.0.1"), 301, 14286, 1, 1, false, QString());
+    Printer plain = Printer::fromNetworkDevice(catalogueFor(1)[0], QStringLiteral("127.0.0.1"));
+    plain.hasWakeUp = false;
     model->clickPrinter(plain);
     ASSERT_TRUE(waitFor([&] { return model->statusInfo().code == 2009; }));
     sendDatagram(transport->wakeUpPort(), "power save");

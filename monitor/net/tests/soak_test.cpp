@@ -10,12 +10,12 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 using namespace vexo::net;
@@ -31,20 +31,13 @@ constexpr long kRssGrowthLimitKb = 96 * 1024;
 constexpr long kRssGrowthLimitKb = 8 * 1024;
 #endif
 
-// What each open descriptor refers to, the directory listing's own left out.
+// What each open descriptor refers to; the listing's own is the same in both counts.
 std::vector<std::string> openDescriptors()
 {
     std::vector<std::string> fds;
-    DIR* d = opendir("/proc/self/fd");
-    while (dirent* e = d ? readdir(d) : nullptr) {
-        if (e->d_name[0] == '.' || std::atoi(e->d_name) == dirfd(d))
-            continue;
-        char target[256] = {};
-        const ssize_t n = readlink((std::string("/proc/self/fd/") + e->d_name).c_str(), target, sizeof target - 1);
-        fds.push_back(std::string(e->d_name) + " " + (n > 0 ? target : "?"));
-    }
-    if (d)
-        closedir(d);
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd", ec))
+        fds.push_back(e.path().filename().string() + " " + std::filesystem::read_symlink(e.path(), ec).string());
     return fds;
 }
 
@@ -98,11 +91,10 @@ TEST(Soak, ThousandPollsOfAFlappingPrinterLeakNothing)
     int sleeps = 0, vanishes = 0;
     // One round: answering, vanishing, then asleep until the wake-up notice.
     auto round = [&](int answering, int vanishing) {
-        int target = transport->polls + answering;
-        EXPECT_TRUE(waitFor([&] { return transport->polls >= target; })) << "timer stuck while answering";
+        const auto polled = [&](int n) { return waitFor([&, target = transport->polls + n] { return transport->polls >= target; }); };
+        EXPECT_TRUE(polled(answering)) << "timer stuck while answering";
         kill(agent, SIGSTOP);
-        target = transport->polls + vanishing;
-        EXPECT_TRUE(waitFor([&] { return transport->polls >= target; })) << "timer stuck while vanished";
+        EXPECT_TRUE(polled(vanishing)) << "timer stuck while vanished";
         EXPECT_TRUE(waitFor([&] { return model.statusInfo().code == 4444; }));
         kill(agent, SIGCONT);
         ++vanishes;
