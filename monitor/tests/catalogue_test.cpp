@@ -37,22 +37,14 @@ TEST(Catalogue, RowsAreUnambiguous)
 
 TEST(Catalogue, DevicesMatchByVendorAndProductOrBySysObjectIDSubstring)
 {
-    struct Usb {
-        int series;
-        std::uint16_t vid, pid;
-        Names want;
-    };
+    struct Usb { int series; std::uint16_t vid, pid; Names want; };
     for (const Usb& c : {Usb{5, 14286, 77, {"VEXO"}}, Usb{5, 14286, 301, {}},  // a model of another product line
                          Usb{1, 14286, 301, {"LX310W"}}, Usb{2, 14286, 261, {"QX-520dnw"}},
                          Usb{4, 14286, 78, {"MVEXO"}}, Usb{5, 0x1234, 77, {}}, Usb{1, 14285, 301, {}},
                          Usb{1, 14286, 0, {}}, Usb{1, 14286, 42, {"LX330"}}, Usb{1, 14286, 94, {"LM330"}}})
         EXPECT_EQ(names(matchUSBDevice(catalogueFor(c.series), c.vid, c.pid)), c.want) << c.series << " " << c.pid;
 
-    struct Net {
-        int series;
-        std::string_view oid;
-        Names want;
-    };
+    struct Net { int series; std::string_view oid; Names want; };
     for (const Net& c : {Net{5, "1.3.6.1.4.1.59317.2.1.1.31", {"VEXO"}}, Net{5, "1.3.6.1.4.1.59317.2.1.1.310", {"VEXO"}},
                          Net{5, "1.3.6.1.4.1.59317.2.1.1.3", {}}, Net{3, "1.3.6.1.4.1.59317.4.7.1.8", {"TN-MF420DNW"}},
                          // Two identifiers in one text: both rows, in catalogue order.

@@ -14,12 +14,8 @@ namespace {
 
 constexpr std::string_view restart = "请重启设备，如果错误还存在，请联系厂家";
 
-struct Case {
-    std::int64_t code;
-    std::string_view model;
-    std::int64_t level;
-    std::string_view message, advice, keyword, severity;
-};
+struct Case { std::int64_t code; std::string_view model; std::int64_t level;
+              std::string_view message, advice, keyword, severity; };
 
 // Decoded for the model first, then mapped to a reason, as the printer application does.
 constexpr Case cases[] = {

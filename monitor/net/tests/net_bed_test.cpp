@@ -85,10 +85,10 @@ protected:
         ASSERT_EQ(hostile_.readLine().trimmed(), "ready");
     }
 
-    static NetTransportOptions quick(bool discovery = true)
+    static NetTransportOptions quick(bool discovery = true, int timeoutUs = 250'000)
     {
         NetTransportOptions o;
-        o.query.timeoutUs = 250'000;
+        o.query.timeoutUs = timeoutUs;
         o.query.retries = 1;
         if (!discovery)
             o.interfaces = [] { return std::vector<InterfaceAddress>{}; };
@@ -142,15 +142,6 @@ TEST_F(NetBedTest, DiscoveryFindsEachCataloguePrinterOncePerNetwork)
     EXPECT_EQ(report.stats.quietWaits, 3);  // one set for all networks
     EXPECT_GT(report.stats.duplicates, 0);  // the request is repeated while it waits
 
-    // Beyond the limit: whole entries only.
-    NetTransportOptions o;
-    o.discoveryLimit = 3;
-    NetTransport capped(o);
-    EXPECT_LE(capped.getPrinterBySNMP().size(), 3);
-    EXPECT_EQ(parseDiscoveryText(capped.lastDiscovery().text).size(), 3u);
-    EXPECT_EQ(capped.lastDiscovery().text.back(), '|');
-    EXPECT_EQ(capped.lastDiscovery().dropped, 4u);
-
     std::string out;
     ASSERT_EQ(cli({"--json", "discover"}, &out), 0);
     const QJsonArray printers = QJsonDocument::fromJson(QByteArray::fromStdString(out))["printers"].toArray();
@@ -177,15 +168,6 @@ TEST_F(NetBedTest, PolledPrinterShowsItsChangesAndMalformedValuesAreNoReading)
     EXPECT_EQ(m.statusInfo().message, "墨粉不足");
     EXPECT_TRUE(waitFor([&] { return m.statusInfo().toner == 0; }));
 
-    // A stopped agent: disconnected, the last toner level kept, until it answers again.
-    const pid_t agent = b.pid(1, "snmpd");
-    ASSERT_GT(agent, 0);
-    ASSERT_EQ(kill(agent, SIGSTOP), 0);
-    ASSERT_TRUE(waitFor([&] { return m.statusInfo().code == 4444; }));
-    EXPECT_EQ(m.statusInfo().discription, "连接断开，请查看设备的网络连接情况");
-    EXPECT_EQ(m.statusInfo().toner, 0);
-    kill(agent, SIGCONT);
-    EXPECT_TRUE(waitFor([&] { return m.statusInfo().code == 2006; }));
     model_.reset();
 
     // The command line as users run it: the exit status tells what was found.
@@ -243,6 +225,20 @@ TEST_F(NetBedTest, SleepingPrinterIsWokenByItsDatagram)
     EXPECT_TRUE(waitFor([&] { return m.statusInfo().code == 10; }));
     b.control(selected, "datagram 10.77.0.1 65002 entering power save");
     EXPECT_TRUE(waitFor([&] { return !m.isWakeUp(); }));
+
+    // The same printer without the feature is never switched; a listener
+    // outliving the model reaches nothing.
+    Printer plain = m.printerList().first();
+    plain.hasWakeUp = false;
+    m.clickPrinter(plain);
+    b.control(selected, "sleep");
+    ASSERT_TRUE(waitFor([&] { return m.statusInfo().code == 2009; }));
+    b.control(selected, "datagram 10.77.0.1 65002 entering power save");
+    waitFor([] { return false; }, 500ms);
+    EXPECT_TRUE(m.isWakeUp());
+    model_.reset();
+    b.control(selected, "wake 10.77.0.1");
+    waitFor([] { return false; }, 300ms);
 }
 
 TEST_F(NetBedTest, CommandPortAgainstTheSimulator)
@@ -280,8 +276,7 @@ TEST_F(NetBedTest, ForgedAnswersAreNotBelieved)
 {
     ASSERT_TRUE(hostileBed());
     hostile({"spoof-status", "bogus-discovery"});
-    NetTransportOptions o = quick();
-    o.query.timeoutUs = 1'000'000;
+    const NetTransportOptions o = quick(true, 1'000'000);
     NetTransport net(o);
 
     // A GetRequest, a Trap, a Report and an answer to another request are
@@ -317,9 +312,7 @@ TEST_F(NetBedTest, ForgedAnswersAreNotBelieved)
 TEST_F(NetBedTest, BrokenRepliesAreReadFromTheirBytesAndShownSafely)
 {
     ASSERT_TRUE(hostileBed());
-    NetTransportOptions o = quick(false);
-    o.query.timeoutUs = 1'000'000;
-    NetTransport net(o);
+    NetTransport net(quick(false, 1'000'000));
     struct Case {
         const char* status;  // hex of the status object's bytes
         const char* toner;

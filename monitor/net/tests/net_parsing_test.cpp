@@ -55,12 +55,16 @@ TEST(ProbeTargets, OneSlash24BroadcastPerAddressAndTheRealOneWhenWider)
 
 TEST(DiscoveryText, HoldsWholeEntriesUpToItsLimitAndParsesOnlyOurs)
 {
-    // Far more than the 3000 bytes a fixed text once held: none is lost.
-    DiscoveryText all;
+    // Far more than the 3000 bytes a fixed text once held: none is lost;
+    // beyond a limit, whole entries only.
+    DiscoveryText all, capped(3);
     for (int i = 0; i < 500; ++i)
-        all.append("10.77." + std::to_string(i / 250) + "." + std::to_string(i % 250), "iso.3.6.1.4.1.59317.2.1.1.31");
+        for (DiscoveryText* t : {&all, &capped})
+            t->append("10.77." + std::to_string(i / 250) + "." + std::to_string(i % 250), "iso.3.6.1.4.1.59317.2.1.1.31");
     EXPECT_EQ(parseDiscoveryText(all.text()).size(), 500u);
     EXPECT_EQ(all.dropped(), 0u);
+    EXPECT_EQ(parseDiscoveryText(capped.text()).size(), 3u);
+    EXPECT_EQ(capped.dropped(), 497u);
 
     const std::string text =
         "10.77.0.11,iso.3.6.1.4.1.59317.2.1.1.31|"  // VEXO
@@ -79,11 +83,7 @@ TEST(DiscoveryText, HoldsWholeEntriesUpToItsLimitAndParsesOnlyOurs)
 TEST(WakeUpDecision, OnlyReadableDatagramsForTheSelectedPrinterWithWakeUpCount)
 {
     const std::string sel = "192.168.1.20";
-    struct Case {
-        std::string message, sender, selected;
-        bool hasWakeUp, awake;
-        std::optional<bool> want;
-    };
+    struct Case { std::string message, sender, selected; bool hasWakeUp, awake; std::optional<bool> want; };
     for (const Case& c : {Case{"Idle;", sel, sel, true, false, true}, Case{"Idle;", "192.168.1.21", sel, true, false, {}},
                           Case{"Idle;", sel, sel, false, false, {}}, Case{"Idle", sel, sel, true, false, {}},
                           Case{"power save", sel, sel, true, false, false}, Case{"power save", sel, sel, true, true, false},
@@ -106,14 +106,8 @@ TEST(SnmpReply, OnlyAResponseToOurRequestFromThePrinterCounts)
         std::lock_guard lock(snmpLock());
         initSnmp("snmptest");
     }
-    struct Case {
-        int command;
-        long reqid;
-        const char* from;
-        std::uint16_t port;
-        std::optional<std::uint32_t> peer;
-        bool counts;
-    };
+    struct Case { int command; long reqid; const char* from; std::uint16_t port;
+                  std::optional<std::uint32_t> peer; bool counts; };
     const std::uint32_t printer = ip("10.77.0.11");
     for (const Case& c : {Case{SNMP_MSG_RESPONSE, 77, "10.77.0.11", 161, printer, true},
                           Case{SNMP_MSG_RESPONSE, 77, "10.77.0.66", 161, std::nullopt, true},  // a broadcast's
@@ -125,10 +119,8 @@ TEST(SnmpReply, OnlyAResponseToOurRequestFromThePrinterCounts)
                           Case{SNMP_MSG_REPORT, 77, "10.77.0.11", 161, printer, false}}) {
         netsnmp_pdu* pdu = snmp_pdu_create(c.command);
         pdu->reqid = c.reqid;
-        auto* a = static_cast<sockaddr_in*>(std::calloc(1, sizeof(sockaddr_in)));
-        a->sin_family = AF_INET;
-        a->sin_port = htons(c.port);
-        a->sin_addr.s_addr = htonl(ip(c.from));
+        auto* a = static_cast<sockaddr_in*>(std::malloc(sizeof(sockaddr_in)));
+        *a = sockaddr_in{AF_INET, htons(c.port), {htonl(ip(c.from))}, {}};
         pdu->transport_data = a;
         pdu->transport_data_length = sizeof(sockaddr_in);
         EXPECT_EQ(isAnswerTo(pdu, 77, c.peer), c.counts) << c.command << " " << c.reqid << " " << c.from << ":" << c.port;
