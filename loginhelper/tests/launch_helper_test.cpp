@@ -1,22 +1,15 @@
 #include "AppAutoStartUtils.h"
-
-#include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
-
 #include "PrivateSessionBus.h"
 #include "QtTestApp.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <memory>
 
 namespace {
 
@@ -30,16 +23,14 @@ protected:
         if (!PrivateSessionBus::available())
             GTEST_SKIP() << "dbus-daemon is not installed; the helper needs a session bus to be tested";
         ASSERT_TRUE(dir.isValid());
-        address = daemon.start();
-        ASSERT_FALSE(address.isEmpty());
+        const QString address = daemon.start();
         bus = std::make_unique<QDBusConnection>(daemon.connect(busName));
         ASSERT_TRUE(bus->isConnected()) << address.toStdString();
 
         // A copy of the helper with nothing beside it but what a test puts there.
         ASSERT_TRUE(QDir().mkpath(path("bin")));
         ASSERT_TRUE(QFile::copy(QStringLiteral(HELPER_PROGRAM), path("bin/QXLaunchHelper")));
-        for (const char* d : {"data/applications", "sysdata"})
-            ASSERT_TRUE(QDir().mkpath(path(d)));
+        ASSERT_TRUE(QDir().mkpath(path("data/applications")));
         env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
         env.insert(QStringLiteral("XDG_DATA_HOME"), path("data"));
@@ -58,13 +49,6 @@ protected:
     }
 
     QString path(const char* rel) const { return dir.filePath(QString::fromUtf8(rel)); }
-
-    void installMonitorEntry()
-    {
-        QFile entry(path("data/applications/com.vexo.statusmonitor.desktop"));
-        ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
-        entry.write("[Desktop Entry]\nType=Application\nName=Monitor\nExec=\"" FAKE_MONITOR "\" %U\n");
-    }
 
     QProcess& startHelper()
     {
@@ -89,22 +73,20 @@ protected:
         return starts;
     }
 
-    bool owned(const QString& name) const { return bus->interface()->isServiceRegistered(name); }
+    bool owned(const char* name) const { return bus->interface()->isServiceRegistered(QString::fromLatin1(name)); }
 
-    void notify(const QString& object)
+    void notify(const char* object)
     {
-        QDBusMessage signal = QDBusMessage::createSignal(
-            QStringLiteral("/com/vexo/statusmonitor"), QStringLiteral("com.vexo.statusmonitor"),
-            QStringLiteral("TerminateAppHelperNotificationName"));
-        signal << object;
-        ASSERT_TRUE(bus->send(signal));
+        ASSERT_TRUE(bus->send(QDBusMessage::createSignal(QStringLiteral("/com/vexo/statusmonitor"),
+                                                         QStringLiteral("com.vexo.statusmonitor"),
+                                                         QStringLiteral("TerminateAppHelperNotificationName"))
+                              << QString::fromLatin1(object)));
     }
 
-    static bool stillRunning(QProcess& p, int ms = 400) { return !p.waitForFinished(ms); }
+    static bool stillRunning(QProcess& p) { return !p.waitForFinished(400); }
 
     QTemporaryDir dir;
     PrivateSessionBus daemon;
-    QString address;
     std::unique_ptr<QDBusConnection> bus;
     QProcessEnvironment env;
     std::vector<std::unique_ptr<QProcess>> helpers;
@@ -112,10 +94,13 @@ protected:
 
 TEST_F(LaunchHelperTest, StartsTheMonitorOnceAndQuitsWhenTheMonitorSaysSo)
 {
-    installMonitorEntry();
+    QFile entry(path("data/applications/com.vexo.statusmonitor.desktop"));
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    entry.write("[Desktop Entry]\nType=Application\nName=Monitor\nExec=\"" FAKE_MONITOR "\" %U\n");
+    entry.close();
     QProcess& first = startHelper();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return owned(QStringLiteral("com.vexo.statusmonitor")); }, 10000));
-    EXPECT_TRUE(owned(QStringLiteral("com.vexo.LaunchHelper")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return owned("com.vexo.statusmonitor"); }, 10000));
+    EXPECT_TRUE(owned("com.vexo.LaunchHelper"));
     ASSERT_EQ(monitorStarts().size(), 1);
     // A start at login goes to the tray; the entry's field code is dropped.
     EXPECT_EQ(monitorStarts()[0].mid(1), QStringList{QStringLiteral("--tray")});
@@ -136,17 +121,17 @@ TEST_F(LaunchHelperTest, StartsTheMonitorOnceAndQuitsWhenTheMonitorSaysSo)
 TEST_F(LaunchHelperTest, WithoutAMonitorWaitsForTheNotificationFromTheMonitorOnly)
 {
     QProcess& helper = startHelper();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return owned(QStringLiteral("com.vexo.LaunchHelper")); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return owned("com.vexo.LaunchHelper"); }, 10000));
     ASSERT_TRUE(QTest::qWaitFor([&] {
         helper.waitForReadyRead(50);
         return helper.peek(4096).contains("bundleId not found(com.vexo.statusmonitor");
     }, 10000));
 
-    notify(QStringLiteral("com.example.other"));
-    notify(QString());
+    notify("com.example.other");
+    notify("");
     EXPECT_TRUE(stillRunning(helper));
 
-    notify(QStringLiteral("com.vexo.statusmonitor"));
+    notify("com.vexo.statusmonitor");
     ASSERT_TRUE(helper.waitForFinished(10000));
     EXPECT_EQ(helper.exitCode(), 0);
     EXPECT_TRUE(monitorStarts().isEmpty());

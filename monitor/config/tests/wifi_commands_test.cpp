@@ -26,29 +26,23 @@ TEST(InputChecks, FieldsAcceptOrRefuseWithTheirTexts)
 {
     const QString ipText = QStringLiteral("IP格式错误");
     for (const FieldCase& c : std::initializer_list<FieldCase>{
-             {text("192.168.1.1"), {}}, {text("255.255.255.255"), {}}, {text("0.0.0.0"), {}},
-             {text("010.01.1.199"), {}}, {text("256.1.1.1"), ipText}, {text("1.2.3"), ipText},
-             {text("1.2.3.4.5"), ipText}, {text(" 1.2.3.4"), ipText}, {text("1.2.3.4\n"), ipText},
-             {text("1.2.3.0255"), ipText}, {text("a.b.c.d"), ipText}, {QString(), ipText}})
+             {text("255.255.255.255"), {}}, {text("010.01.1.199"), {}}, {text("256.1.1.1"), ipText},
+             {text("1.2.3"), ipText}, {text("1.2.3.4.5"), ipText}, {text(" 1.2.3.4"), ipText},
+             {text("1.2.3.4\n"), ipText}, {text("1.2.3.0255"), ipText}})
         EXPECT_EQ(checkIP(c.value), c.refusal) << c.value.toStdString();
     EXPECT_EQ(checkMask(text("255.255.0")), QStringLiteral("子网掩码格式错误"));
     EXPECT_EQ(checkGateway(text("gateway")), QStringLiteral("网关格式错误"));
 
     for (const FieldCase& c : std::initializer_list<FieldCase>{
-             {text("a"), {}}, {text(" "), {}}, {times(16, 'z'), {}}, {text("My AP?;!"), {}},
-             {QString(), kNameRule}, {times(17), kNameRule}, {text("ap~"), kNameRule}, {text("a{b"), kNameRule},
-             {text("a|b"), kNameRule}, {text("网络"), kNameRule}, {text("a\tb"), kNameRule}})
+             {text(" "), {}}, {times(16, 'z'), {}}, {QString(), kNameRule}, {times(17), kNameRule},
+             {text("a{b"), kNameRule}, {text("a\tb"), kNameRule}})
         EXPECT_EQ(checkAPName(c.value), c.refusal) << c.value.toStdString();
 
     EXPECT_EQ(checkAPPassword(times(7), true), kAPPassword8);
-    EXPECT_EQ(checkAPPassword(times(8), true), std::nullopt);
     EXPECT_EQ(checkAPPassword(times(16), true), std::nullopt);
-    EXPECT_EQ(checkAPPassword(times(17), true), kAPPassword8);
     EXPECT_EQ(checkAPPassword(QString(), false), std::nullopt);
     EXPECT_EQ(checkAPPassword(times(17), false), kAPPassword0);
-    EXPECT_EQ(checkAPPassword(text("pass}word"), false), kAPPassword0);
 
-    EXPECT_EQ(checkWifiPassword(QString()), std::nullopt);
     EXPECT_EQ(checkWifiPassword(times(64)), std::nullopt);
     EXPECT_EQ(checkWifiPassword(times(65)), kWifiPassword);
     EXPECT_EQ(checkWifiPassword(text("p~ss")), kWifiPassword);
@@ -87,17 +81,15 @@ TEST(Replies, AccessPointAndStationRecords)
 {
     // A ";" in the name stays part of it.
     EXPECT_EQ(readAPInfoReply(text("8014,AP Info;My;AP\r\n6\r\npw\r\na\r\nb\r\nc")).setting->APName, text("My;AP"));
-    for (const char* code : {"0", "1", "66", ""})
+    for (const char* code : {"0", "66", ""})
         EXPECT_EQ(readAPInfoReply(text("8014,x;n\r\n%1\r\n\r\na\r\nb\r\nc").arg(text(code))).setting->encryptMode, 0);
-    EXPECT_EQ(readAPInfoReply(text("8014,x;n\r\n0\r\n\r\na\r\nb\r\nc")).setting->APPassword, QString());
 
     // Short records, a first line without ";", absent, empty and unknown replies.
     const AlertTriple apUnreadable = error(QStringLiteral("数据解析错误"));
     const AlertTriple staUnreadable = error(QStringLiteral("获取客户端模式数据出错"));
     for (const std::optional<QString>& r : {std::optional(text("8014,AP Info;n\r\n6\r\npw\r\nip\r\nmask")),
                                             std::optional(text("8014,AP Info n\r\n6\r\npw\r\nip\r\nmask\r\ngw")),
-                                            std::optional(text("8014")), std::optional(QString()),
-                                            std::optional(text("9000,Unknown command")), std::optional<QString>()}) {
+                                            std::optional(text("8014")), std::optional<QString>()}) {
         const auto a = readAPInfoReply(r);
         EXPECT_EQ(a.result, apUnreadable);
         EXPECT_FALSE(a.setting || a.alter);
@@ -144,11 +136,9 @@ TEST(Replies, ScanListsOnlyWellFormedLines)
     EXPECT_EQ(scan.hotSpots, (QList<HotSpot>{{0, text("HomeNet"), 4}, {1, text("Office"), 2}, {2, text("A;B"), 9}}));
 
     EXPECT_EQ(readScanReply(text("8012,Wifi Scan;8010,Wifi Scan noap")).result, ScanResult::noAccessPoint);
-    EXPECT_EQ(readScanReply(text("8011,Wifi Scanning;")).result, ScanResult::notReady);
     EXPECT_EQ(readScanReply(text("8011")).result, ScanResult::notReady);
-    for (const char* r : {"8012,Wifi Scan", "1001", "8010,Wifi Scan noap", ";HomeNet,4", ""})
+    for (const char* r : {"8012,Wifi Scan", "8010,Wifi Scan noap", ";HomeNet,4", ""})
         EXPECT_EQ(readScanReply(text(r)).result, ScanResult::unreadable) << r;
-    EXPECT_EQ(readScanReply(std::nullopt).result, ScanResult::unreadable);
 
     ClietModeSetting s;
     s.WifiName = text("Office");
@@ -160,7 +150,6 @@ TEST(Replies, ScanListsOnlyWellFormedLines)
     applyScan(s, readScanReply(text("1001")));
     EXPECT_EQ(s.WifiPassword, u"kept");
     applyScan(s, readScanReply(text("8012,x;Home,2")));
-    EXPECT_EQ(s.orderInList, 2);
     EXPECT_EQ(s.WifiPassword, QString());
     s.WifiPassword = text("again");
     applyScan(s, readScanReply(text("8012,x;8010,Wifi Scan noap")));

@@ -32,10 +32,8 @@ class NotificationServer : public QObject {
 
 public:
     struct Call {
-        uint replacesId;
-        uint id;
-        QString summary;
-        QString body;
+        uint replacesId, id;
+        QString summary, body;
         int urgency;
     };
     QList<Call> calls;
@@ -44,15 +42,12 @@ public slots:
     uint Notify(const QString&, uint replacesId, const QString&, const QString& summary, const QString& body,
                 const QStringList&, const QVariantMap& hints, int)
     {
-        const uint id = replacesId ? replacesId : ++lastId_;
+        const uint id = replacesId ? replacesId : uint(calls.size() + 1);
         calls.append({replacesId, id, summary, body, hints.value(QStringLiteral("urgency"), -1).toInt()});
         return id;
     }
     QStringList GetCapabilities() { return {QStringLiteral("body")}; }
     void CloseNotification(uint) {}
-
-private:
-    uint lastId_ = 0;
 };
 
 class TrayTest : public UiTest {
@@ -116,15 +111,6 @@ protected:
         printers->setShowNoPrinterAlter(false);
     }
 
-    static QList<QWidget*> shownWindows()
-    {
-        QList<QWidget*> shown;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (w->isVisible())
-                shown.append(w);
-        return shown;
-    }
-
     // Runs the application's own loop after `act`; its exit code, or
     // `stillRunning` when nothing ended it within the time given.
     static int runAfter(const std::function<void()>& act, int stillRunning = 7)
@@ -150,24 +136,20 @@ TEST_F(TrayTest, OneNotificationPerChangeReplacingTheOneOfTheSameState)
     ASSERT_TRUE(QTest::qWaitFor([&] { return server.calls.size() >= 5; }, 10000));
     QTest::qWait(500);  // the steady cover-open polls add nothing
 
-    const QString title = QStringLiteral("LM310NW(USB)");
-    ASSERT_EQ(server.calls.size(), 5);
-    const auto& c = server.calls;
-    EXPECT_EQ(c[0].body, decoded(3004));
-    EXPECT_EQ(c[0].urgency, 2);
-    EXPECT_EQ(c[1].body, "Toner low: 9% left.");
-    EXPECT_EQ(c[1].urgency, 1);
-    EXPECT_EQ(c[2].body, QStringLiteral("连接断开\n请检查设备的连接情况"));
-    EXPECT_EQ(c[2].urgency, 2);
-    EXPECT_EQ(c[3].body, "The printer is ready again.\n" + QString::fromStdString(decodeStatusInfo(1, "LM310NW").message));
-    EXPECT_EQ(c[3].urgency, 0);
     // The front cover opens again: the earlier notice is replaced, not stacked.
-    EXPECT_EQ(c[4].body, decoded(3004));
-    EXPECT_EQ(c[4].replacesId, c[0].id);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(c[i].replacesId, 0u) << i;
-    for (const auto& call : c)
-        EXPECT_EQ(call.summary, title);
+    const NotificationServer::Call wanted[] = {
+        {0, 1, {}, decoded(3004), 2},
+        {0, 2, {}, QStringLiteral("Toner low: 9% left."), 1},
+        {0, 3, {}, QStringLiteral("连接断开\n请检查设备的连接情况"), 2},
+        {0, 4, {}, "The printer is ready again.\n" + QString::fromStdString(decodeStatusInfo(1, "LM310NW").message), 0},
+        {1, 1, {}, decoded(3004), 2}};
+    ASSERT_EQ(server.calls.size(), std::size(wanted));
+    for (size_t i = 0; i < std::size(wanted); ++i) {
+        const auto& c = server.calls[qsizetype(i)];
+        EXPECT_EQ(c.summary, u"LM310NW(USB)");
+        EXPECT_EQ(std::tie(c.replacesId, c.body, c.urgency), std::tie(wanted[i].replacesId, wanted[i].body, wanted[i].urgency))
+            << i << ": " << c.body.toStdString();
+    }
 }
 
 TEST_F(TrayTest, SwitchedOffInTheMenuOrTheSettingsNothingIsShown)
@@ -256,21 +238,17 @@ TEST_F(TrayTest, IconTooltipAndMenuFollowThePrinter)
     EXPECT_EQ(tray->icon().toolTip(), "No printer");
 }
 
-TEST_F(TrayTest, ClosingTheWindowKeepsTheMonitorInTheTray)
+// Closing the window keeps the monitor in the tray; without one, it quits.
+class TrayOrNot : public TrayTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TrayOrNot, ClosingTheWindow)
 {
-    start(true);
+    start(GetParam());
     dismissAlerts();
-    EXPECT_EQ(runAfter([this] { monitor->window().close(); }), 7);
+    EXPECT_EQ(runAfter([this] { monitor->window().close(); }), GetParam() ? 7 : 0);
     EXPECT_FALSE(monitor->window().isVisible());
 }
-
-TEST_F(TrayTest, ClosingTheWindowWithoutATrayQuits)
-{
-    start(false);
-    dismissAlerts();
-    EXPECT_EQ(monitor->tray(), nullptr);
-    EXPECT_EQ(runAfter([this] { monitor->window().close(); }), 0);
-}
+INSTANTIATE_TEST_SUITE_P(, TrayOrNot, ::testing::Bool());
 
 TEST_F(TrayTest, StartedAtLoginShowsNoWindowWhereThereIsATray)
 {
@@ -282,7 +260,8 @@ TEST_F(TrayTest, StartedAtLoginShowsNoWindowWhereThereIsATray)
     waitForFirstReading();
     // The search's own alert waits for the window too.
     QTest::qWait(200);
-    EXPECT_TRUE(shownWindows().isEmpty());
+    for (QWidget* w : QApplication::topLevelWidgets())
+        EXPECT_FALSE(w->isVisible()) << w->metaObject()->className();
     monitor->tray()->openAction()->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return monitor->window().isVisible(); }, 2000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return monitor->window().refreshAlert() != nullptr; }, 2000));
