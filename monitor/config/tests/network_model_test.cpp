@@ -178,7 +178,9 @@ TEST_F(NetworkModelTest, ScanWaitsForThePrinterButNotForEver)
     EXPECT_EQ(scansReceived(), 2u * kScanTries);
 }
 
-TEST_F(NetworkModelTest, BusyPrinterAndUnsupportedMode)
+// What each reply means is the commands' test (SettingResults); here: the
+// printer's own busy answers reach the caller, the read's alert in English.
+TEST_F(NetworkModelTest, BusyPrinter)
 {
     sim().setBusy(true);
     EXPECT_EQ(run(&NetworkModel::getAPInfo), error("设备忙,打印中"));
@@ -187,14 +189,6 @@ TEST_F(NetworkModelTest, BusyPrinterAndUnsupportedMode)
     EXPECT_EQ(model->alterTitle(), u"错误");
     model->setAPSetting({"Lab", 0, "", "1.1.1.1", "255.0.0.0", "1.1.1.1"});
     EXPECT_EQ(run(&NetworkModel::setAPInfo), error("打印中，无法设置"));
-
-    sim().setBusy(false);
-    sim().setWifiMode(vexo::sim::WifiMode::stationOnly);
-    EXPECT_EQ(run(&NetworkModel::getAPInfo), error("当前wifi模式不支持"));
-    ASSERT_EQ(run(&NetworkModel::getHotSpotList), none);
-    model->setClietModeSetting(clientModeSettingFromForm({}, {false, "", "", "", "", 0}));
-    sim().setWifiMode(vexo::sim::WifiMode::accessPointOnly);
-    EXPECT_EQ(run(&NetworkModel::setClientModeInfo), error("wifi模式不支持"));
 }
 
 TEST_F(NetworkModelTest, UnknownCodesShortRepliesAndSilence)
@@ -202,12 +196,9 @@ TEST_F(NetworkModelTest, UnknownCodesShortRepliesAndSilence)
     model->setAPSetting({"Lab", 0, "", "1.1.1.1", "255.0.0.0", "1.1.1.1"});
     const APSetting before = model->apSetting();
     // Each reply's reading is the commands' test; here: nothing of it is kept.
-    for (const char* reply : {"9000,Unknown command", ""}) {
-        script([reply](std::string_view) { return std::optional<std::string>(reply); });
-        EXPECT_EQ(run(&NetworkModel::getAPInfo), error("数据解析错误")) << reply;
-        EXPECT_EQ(run(&NetworkModel::getClientModeInfo), error("获取客户端模式数据出错")) << reply;
-        EXPECT_EQ(run(&NetworkModel::setAPInfo), error("AP设置返回数据解析错误")) << reply;
-    }
+    script([](std::string_view) { return std::optional<std::string>("9000,Unknown command"); });
+    EXPECT_EQ(run(&NetworkModel::getAPInfo), error("数据解析错误"));
+    EXPECT_EQ(run(&NetworkModel::setAPInfo), error("AP设置返回数据解析错误"));
     EXPECT_EQ(model->apSetting(), before);
     EXPECT_FALSE(model->showAlter());
 

@@ -139,21 +139,30 @@ TEST_F(ContentViewTest, EmptySearchRaisesTheNoPrinterAlertUntilDismissed)
     ASSERT_TRUE(QTest::qWaitFor([&] { return view->noPrinterAlert() == nullptr; }, 2000));
 }
 
-TEST_F(ContentViewTest, RowClickShowsConnectingUntilTheFirstReading)
+// Network settings only for USB printers with Wi-Fi, the toner only where known.
+TEST_F(ContentViewTest, RowClickShowsConnectingUntilTheFirstReadingAndOnlyWhatThePrinterHas)
 {
-    transport->scriptDiscovery({{usbPrinter()}}, {{netPrinter()}});
+    transport->scriptDiscovery({{usbPrinter(1, 1), usbPrinter(0, 0)}}, {{netPrinter()}});
     transport->scriptReadings(false, {}, {true, 2000, 90});
     start();
-    waitForList(2);
+    waitForList(3);
     ASSERT_TRUE(QTest::qWaitFor([&] { return transport->queryCount() == 1 && label("code") != "Status code: 5555"; },
                                 5000));
+    EXPECT_TRUE(shown("networkSetting"));
+    EXPECT_TRUE(shown("toner"));
+    clickRow(1);
+    EXPECT_FALSE(shown("networkSetting"));
+    EXPECT_FALSE(shown("toner"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return transport->queryCount() == 2; }, 5000));
 
     transport->statusGate.close();
-    clickRow(1);
+    clickRow(2);
+    EXPECT_FALSE(shown("networkSetting"));
+    EXPECT_TRUE(shown("toner"));
     EXPECT_EQ(label("message"), "Connecting");
     EXPECT_EQ(label("code"), "Status code: 5555");
     EXPECT_EQ(label("connection"), "Network printer: 10.0.0.5");
-    EXPECT_EQ(list()->item(1)->foreground().color(), QColor(Qt::white));
+    EXPECT_EQ(list()->item(2)->foreground().color(), QColor(Qt::white));
 
     transport->statusGate.open();
     ASSERT_TRUE(QTest::qWaitFor([&] { return label("code") == "Status code: 2000"; }, 5000));
@@ -174,22 +183,6 @@ TEST_F(ContentViewTest, FollowsTonerSleepAndDisconnectionAsPolled)
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return label("code") == "Status code: 2009"; }, 5000));
     EXPECT_EQ(label("message"), decodedMessage(2009, "LM310NW"));
-}
-
-TEST_F(ContentViewTest, NetworkSettingOnlyForUsbPrintersWithWifi)
-{
-    transport->scriptDiscovery({{usbPrinter(1, 1), usbPrinter(0, 0)}}, {{netPrinter()}});
-    start();
-    waitForList(3);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return printers->selectedPrinter() == printers->printerList().first(); }, 2000));
-    EXPECT_TRUE(shown("networkSetting"));
-    EXPECT_TRUE(shown("toner"));
-
-    for (const auto& [row, toner] : {std::pair{1, false}, std::pair{2, true}}) {
-        clickRow(row);
-        EXPECT_FALSE(shown("networkSetting"));
-        EXPECT_EQ(shown("toner"), toner);
-    }
 }
 
 TEST_F(ContentViewTest, StartupSwitchStoresOnlyChanges)
