@@ -111,12 +111,12 @@ protected:
         printers->setShowNoPrinterAlter(false);
     }
 
-    // Runs the application's own loop after `act`; its exit code, or
-    // `stillRunning` when nothing ended it within the time given.
-    static int runAfter(const std::function<void()>& act, int stillRunning = 7)
+    // Runs the application's own loop after `act`; its exit code, or 7 when
+    // nothing ended it within the time given.
+    static int runAfter(const std::function<void()>& act)
     {
         QTimer::singleShot(0, act);
-        QTimer::singleShot(500, [stillRunning] { QCoreApplication::exit(stillRunning); });
+        QTimer::singleShot(500, [] { QCoreApplication::exit(7); });
         return QApplication::exec();
     }
 
