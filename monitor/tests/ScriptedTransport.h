@@ -50,10 +50,7 @@ class ScriptedTransport : public PrinterTransport {
     }
 
 public:
-    struct Query {
-        bool usb;
-        Printer printer;
-    };
+    struct Query { bool usb; Printer printer; };
 
     // Discovery run n gets entry n of each list, later runs the last entry.
     void scriptDiscovery(QList<QList<Printer>> usbRuns, QList<QList<Printer>> netRuns)
@@ -94,10 +91,7 @@ public:
     }
 
 private:
-    struct Script {
-        std::deque<StatusReading> readings;
-        StatusReading steady{true, 1, 50};
-    };
+    struct Script { std::deque<StatusReading> readings; StatusReading steady{true, 1, 50}; };
 
     static QList<Printer> pick(const QList<QList<Printer>>& runs, int run)
     {

@@ -126,11 +126,9 @@ TEST_F(NetBedTest, DiscoveryFindsEachCataloguePrinterOncePerNetwork)
     const std::vector<std::string> got = ips(net.getPrinterBySNMP());
     const DiscoveryReport report = net.lastDiscovery();
 
-    // Networks in the order of the interface list, whatever order the answers came in.
-    std::vector<std::string> networks;
-    for (const std::string& ip : got)
-        networks.push_back(ip.substr(0, 5));
-    EXPECT_EQ(networks, (std::vector<std::string>{"10.77", "10.77", "10.78", "10.78", "10.79"})) << report.text;
+    // Networks in the order of the interface list (a, b, c), whatever order the answers came in.
+    EXPECT_TRUE(std::is_sorted(got.begin(), got.end(), [](auto& x, auto& y) { return x.substr(0, 5) < y.substr(0, 5); }))
+        << report.text;
     std::vector<std::string> sorted = got;
     std::sort(sorted.begin(), sorted.end());
     EXPECT_EQ(sorted, (std::vector<std::string>{"10.77.0.11", "10.77.0.11", "10.78.0.22", "10.78.3.21", "10.79.0.31"}));

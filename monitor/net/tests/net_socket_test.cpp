@@ -91,26 +91,9 @@ TEST(UDPServer, ReceivesWholeDatagramsSharesItsPortAndFailsAtOnceUnbound)
     }
 }
 
-TEST(WakeUpListener, PassesOnlyReadableDatagrams)
-{
-    std::mutex m;
-    std::vector<std::string> got;
-    WakeUpListener listener(0, [&](const std::string& sender, const std::string& msg) {
-        std::lock_guard lock(m);
-        got.push_back(sender + " " + msg);
-    });
-    listener.start();
-    ASSERT_TRUE(waitFor([&] { return listener.boundPort() != 0; }));
-    for (std::string_view text : {"", "\xFF\xFEIdle;", "Idle;"})
-        sendDatagram(listener.boundPort(), text);
-    sendDatagram(listener.boundPort(), std::string(299, 'a') + "Idle;");  // cut before the text
-    ASSERT_TRUE(waitFor([&] { std::lock_guard lock(m); return got.size() >= 2; }));
-    listener.stop();
-    std::lock_guard lock(m);
-    EXPECT_EQ(got, (std::vector<std::string>{"127.0.0.1 Idle;", "127.0.0.1 " + std::string(299, 'a') + "I"}));
-}
-
-TEST(WakeUpListener, WaitsQuietlyWhileItsPortIsTaken)
+// Waits quietly while its port is taken, binds once it is free, passes on
+// only readable datagrams and stops promptly.
+TEST(WakeUpListener, WaitsForItsPortAndPassesOnlyReadableDatagrams)
 {
     // A socket without SO_REUSEADDR keeps the listener from binding.
     const int holder = socket(AF_INET, SOCK_DGRAM, 0);
@@ -119,7 +102,12 @@ TEST(WakeUpListener, WaitsQuietlyWhileItsPortIsTaken)
     socklen_t len = sizeof a;
     getsockname(holder, reinterpret_cast<sockaddr*>(&a), &len);
 
-    WakeUpListener listener(ntohs(a.sin_port), [](const std::string&, const std::string&) {});
+    std::mutex m;
+    std::vector<std::string> got;
+    WakeUpListener listener(ntohs(a.sin_port), [&](const std::string& sender, const std::string& msg) {
+        std::lock_guard lock(m);
+        got.push_back(sender + " " + msg);
+    });
     listener.setRebindDelayMs(100);
     rusage before{}, after{};
     getrusage(RUSAGE_SELF, &before);
@@ -130,12 +118,17 @@ TEST(WakeUpListener, WaitsQuietlyWhileItsPortIsTaken)
     const auto us = [](const rusage& u) { return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000000L + u.ru_utime.tv_usec + u.ru_stime.tv_usec; };
     EXPECT_LT(us(after) - us(before), 200000);
 
-    // Once the port is free it binds by itself, and stops promptly.
     close(holder);
-    EXPECT_TRUE(waitFor([&] { return listener.boundPort() != 0; }));
+    ASSERT_TRUE(waitFor([&] { return listener.boundPort() != 0; }));
+    for (std::string_view text : {"", "\xFF\xFEIdle;", "Idle;"})
+        sendDatagram(listener.boundPort(), text);
+    sendDatagram(listener.boundPort(), std::string(299, 'a') + "Idle;");  // cut before the text
+    ASSERT_TRUE(waitFor([&] { std::lock_guard lock(m); return got.size() >= 2; }));
     const auto start = std::chrono::steady_clock::now();
     listener.stop();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    std::lock_guard lock(m);
+    EXPECT_EQ(got, (std::vector<std::string>{"127.0.0.1 Idle;", "127.0.0.1 " + std::string(299, 'a') + "I"}));
 }
 
 TEST(TCPCommucator, RepliesAreWholeEndAtAPauseAndBadOnesAreNone)
