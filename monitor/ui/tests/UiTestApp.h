@@ -8,6 +8,8 @@
 #include "Strings.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -41,6 +43,13 @@ protected:
     {
         return {dir.filePath(QStringLiteral("none")), dir.filePath(QStringLiteral("autostart")),
                 QStringLiteral("no-such-bus")};
+    }
+    // An empty file standing in for the helper, in a folder with a space.
+    AutoStartPlace withHelper() const
+    {
+        QFile helper(dir.filePath(QStringLiteral("bin dir/QXLaunchHelper")));
+        EXPECT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("bin dir"))) && helper.open(QIODevice::WriteOnly));
+        return {helper.fileName(), dir.filePath(QStringLiteral("config/autostart")), QStringLiteral("no-such-bus")};
     }
 
     QTemporaryDir dir;

@@ -10,10 +10,7 @@ protected:
     void SetUp() override
     {
         UiTest::SetUp();
-        QFile helper(dir.filePath(QStringLiteral("bin dir/QXLaunchHelper")));
-        ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("bin dir"))));
-        ASSERT_TRUE(helper.open(QIODevice::WriteOnly));
-        place = {helper.fileName(), dir.filePath(QStringLiteral("config/autostart")), QStringLiteral("no-such-bus")};
+        place = withHelper();
     }
 
     bool registered() const { return QFile::exists(AppAutoStartUtils::entryPath(place)); }
@@ -33,21 +30,6 @@ TEST_F(AutoStartTest, FirstStartSwitchesOnOnlyOnce)
     QFile::remove(AppAutoStartUtils::entryPath(place));
     StartAtLogin(*settings, place).firstStart();
     EXPECT_FALSE(registered());
-}
-
-TEST_F(AutoStartTest, StoredChoiceIsKeptAndSwitchedByTheBox)
-{
-    Preference::setStartup(*settings, false);
-    StartAtLogin startup(*settings, place);
-    startup.firstStart();
-    EXPECT_FALSE(startup.startup());
-    EXPECT_FALSE(registered());
-    startup.change(true);
-    EXPECT_TRUE(registered());
-    EXPECT_TRUE(QSettings(settings->fileName(), QSettings::IniFormat).value(Preference::startupKey).toBool());
-    startup.change(false);
-    EXPECT_FALSE(registered());
-    EXPECT_FALSE(Preference::startup(*settings));
 }
 
 TEST_F(AutoStartTest, StoredTextCountsOnlyWhenItSaysOn)

@@ -32,58 +32,29 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <fcntl.h>
-#include <poll.h>
+#include <cstdio>
+#include <cstring>
 #include <set>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr const char* kXvfb = "/usr/bin/Xvfb";
-
 // An X server of its own, found by -displayfd, so parallel runs never meet.
-// Made before the application object and outliving it: Qt's shutdown still
-// talks to it.
-struct PrivateXServer {
-    pid_t pid = -1;
-    std::string display;
-    bool start()
-    {
-        int fds[2];
-        if (access(kXvfb, X_OK) != 0 || pipe2(fds, O_CLOEXEC) != 0)
-            return false;
-        if ((pid = fork()) == 0) {
-            unsetenv("LD_PRELOAD");  // not a client of the emulated bus
-            const std::string fd = std::to_string(dup(fds[1]));
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            const int quiet = open("/dev/null", O_WRONLY);
-            dup2(quiet, 1);
-            dup2(quiet, 2);
-            execl(kXvfb, kXvfb, "-displayfd", fd.c_str(), "-screen", "0", "1280x900x24", "-nolisten", "tcp",
-                  "-noreset", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        pollfd p{fds[0], POLLIN, 0};
-        char c = 0;
-        while (poll(&p, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n')
-            number += c;
-        close(fds[0]);
-        display = ":" + number;
-        return !number.empty();
-    }
-    ~PrivateXServer()
-    {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-};
+// It ends with its last client: after the application, which still talks
+// to it on its way down, or with this process however that ends.
+std::string startXServer()
+{
+    if (access("/usr/bin/Xvfb", X_OK) != 0)
+        return {};
+    // Not a client of the emulated bus.
+    FILE* out = popen("exec env -u LD_PRELOAD /usr/bin/Xvfb -displayfd 1 -screen 0 1280x900x24 -nolisten tcp "
+                      "-terminate 2>/dev/null",
+                      "r");
+    char number[16] = {};
+    if (!out || !fgets(number, sizeof number, out))
+        return {};
+    return ':' + std::string(number, strcspn(number, "\n"));
+}
 
 // Text brings many shades, a blank fill few.
 bool drawn(const QImage& image)
@@ -123,17 +94,17 @@ bool showing(QWidget& window, const char* label, const char* text)
 
 TEST(Screenshots, WindowTrayAndNotificationFollowTheSimulatedPrinter)
 {
-    static PrivateXServer xServer;
     static usbemu::UsbBus usbBus;
-    if (!xServer.start())
-        GTEST_SKIP() << "needs Xvfb";
-    setenv("DISPLAY", xServer.display.c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
     // The bus must be there before the transport's first libusb context.
     vexo::sim::SimulatedPrinter& sim = usbBus.plug(usbemu::DeviceLayout{.productID = 77}).simulator();
     sim.setStatusCode(10);
     sim.setToner(68);
     sim.setVisibleNetworks({{"HomeNet", 4}, {"Office-5G", 3}, {"Lab", 1}});
+    const std::string display = startXServer();
+    if (display.empty())
+        GTEST_SKIP() << "needs Xvfb";
+    setenv("DISPLAY", display.c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
     static int argc = 1;
     static char name[] = "vexoStateMonitor";
     static char* argv[] = {name, nullptr};

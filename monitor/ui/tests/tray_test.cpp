@@ -60,13 +60,6 @@ protected:
         transport->scriptDiscovery({{usbPrinter()}}, {{}});
     }
 
-    void TearDown() override
-    {
-        monitor.reset();
-        network.reset();
-        printers.reset();
-    }
-
     // A bus of the test's own; with `service` the recording server owns the
     // notification name on it.
     void startBus(bool service)
@@ -219,13 +212,7 @@ TEST_F(TrayTest, IconTooltipAndMenuFollowThePrinter)
     printers->setStatusInfo(StatusInfo(1, QStringLiteral("就绪"), QString(), std::nullopt, 1));
     EXPECT_EQ(tray->icon().toolTip(), "LM310NW(USB)\n就绪");
 
-    // Closed to the tray, opened again from the menu.
     dismissAlerts();
-    monitor->window().close();
-    EXPECT_FALSE(monitor->window().isVisible());
-    tray->openAction()->trigger();
-    EXPECT_TRUE(monitor->window().isVisible());
-
     const int runs = transport->discoveryRuns();
     tray->refreshAction()->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return transport->discoveryRuns() > runs; }, 5000));
@@ -238,34 +225,31 @@ TEST_F(TrayTest, IconTooltipAndMenuFollowThePrinter)
     EXPECT_EQ(tray->icon().toolTip(), "No printer");
 }
 
-// Closing the window keeps the monitor in the tray; without one, it quits.
+// Started at login, the monitor shows nothing where there is a tray, not
+// even the search's alert, until opened; closing the window keeps it in the
+// tray. Without a tray the window opens and closing it quits.
 class TrayOrNot : public TrayTest, public ::testing::WithParamInterface<bool> {};
 
-TEST_P(TrayOrNot, ClosingTheWindow)
+TEST_P(TrayOrNot, StartedAtLoginThenClosed)
 {
-    start(GetParam());
+    const bool tray = GetParam();
+    EXPECT_FALSE(MonitorApp::quietStart({QStringLiteral("vexoStateMonitor")}));
+    start(tray, MonitorApp::quietStart({QStringLiteral("vexoStateMonitor"), launch::quietStartFlag}));
+    waitForFirstReading();
+    QTest::qWait(200);
+    EXPECT_EQ(monitor->window().isVisible(), !tray);
+    if (tray) {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            EXPECT_FALSE(w->isVisible()) << w->metaObject()->className();
+        monitor->tray()->openAction()->trigger();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return monitor->window().isVisible(); }, 2000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return monitor->window().refreshAlert() != nullptr; }, 2000));
+    }
     dismissAlerts();
-    EXPECT_EQ(runAfter([this] { monitor->window().close(); }), GetParam() ? 7 : 0);
+    EXPECT_EQ(runAfter([this] { monitor->window().close(); }), tray ? 7 : 0);
     EXPECT_FALSE(monitor->window().isVisible());
 }
 INSTANTIATE_TEST_SUITE_P(, TrayOrNot, ::testing::Bool());
-
-TEST_F(TrayTest, StartedAtLoginShowsNoWindowWhereThereIsATray)
-{
-    const QStringList atLogin{QStringLiteral("vexoStateMonitor"), launch::quietStartFlag};
-    ASSERT_TRUE(MonitorApp::quietStart(atLogin));
-    EXPECT_FALSE(MonitorApp::quietStart({QStringLiteral("vexoStateMonitor")}));
-
-    start(true, MonitorApp::quietStart(atLogin));
-    waitForFirstReading();
-    // The search's own alert waits for the window too.
-    QTest::qWait(200);
-    for (QWidget* w : QApplication::topLevelWidgets())
-        EXPECT_FALSE(w->isVisible()) << w->metaObject()->className();
-    monitor->tray()->openAction()->trigger();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return monitor->window().isVisible(); }, 2000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return monitor->window().refreshAlert() != nullptr; }, 2000));
-}
 
 TEST_F(TrayTest, StartedAgainOpensTheWindowOfTheMonitorInTheTray)
 {
@@ -286,12 +270,6 @@ TEST_F(TrayTest, StartedAgainOpensTheWindowOfTheMonitorInTheTray)
     ASSERT_TRUE(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, 15000));
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_TRUE(second.readAll().contains("the monitor runs already"));
-    EXPECT_TRUE(monitor->window().isVisible());
-}
-
-TEST_F(TrayTest, StartedAtLoginWithoutATrayOpensTheWindow)
-{
-    start(false, true);
     EXPECT_TRUE(monitor->window().isVisible());
 }
 
