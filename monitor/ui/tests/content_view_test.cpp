@@ -96,10 +96,12 @@ protected:
     std::unique_ptr<ContentView> view;
 };
 
-TEST_F(ContentViewTest, SearchesThenShowsTheFirstPrinterPolled)
+// Network settings only for USB printers with Wi-Fi, the toner only where known.
+TEST_F(ContentViewTest, SearchesThenShowsTheRowClickedWithWhatThePrinterHas)
 {
-    transport->scriptDiscovery({{usbPrinter()}}, {{netPrinter()}});
+    transport->scriptDiscovery({{usbPrinter(1, 1), usbPrinter(0, 0)}}, {{netPrinter()}});
     transport->scriptReadings(true, {}, {true, 7, 60});
+    transport->scriptReadings(false, {}, {true, 2000, 90});
     transport->discoveryGate.close();
     start();
 
@@ -108,21 +110,42 @@ TEST_F(ContentViewTest, SearchesThenShowsTheFirstPrinterPolled)
     // Nothing read yet: the ring shows no level at all, not 0 %.
     EXPECT_EQ(find<TonerGauge>("gauge")->toner(), std::nullopt);
     transport->discoveryGate.open();
-    waitForList(2);
-    EXPECT_EQ(list()->item(1)->text(), "LM550DNW(10.0.0.5)");
-    // Only the selected row is highlighted.
-    EXPECT_NE(list()->item(1)->foreground().color(), QColor(Qt::white));
+    waitForList(3);
+    EXPECT_EQ(list()->item(2)->text(), "LM550DNW(10.0.0.5)");
     EXPECT_EQ(label("listTitle"), "Printers");
     EXPECT_TRUE(shown("refresh"));
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return label("code") == "Status code: 0007"; }, 5000));
+    EXPECT_EQ(transport->queryCount(), 1);
     EXPECT_EQ(label("message"), decodedMessage(7, "LM310NW"));
     EXPECT_EQ(label("connection"), "USB printer");
     EXPECT_EQ(find<TonerGauge>("gauge")->toner(), 60);
-
+    EXPECT_TRUE(shown("networkSetting"));
+    EXPECT_TRUE(shown("toner"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return view->refreshAlert() != nullptr; }, 2000));
     view->refreshAlert()->buttons().first()->click();
     EXPECT_FALSE(printers->showRefreshAlter());
+
+    clickRow(1);
+    EXPECT_FALSE(shown("networkSetting"));
+    EXPECT_FALSE(shown("toner"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return transport->queryCount() == 2; }, 5000));
+
+    transport->statusGate.close();
+    clickRow(2);
+    EXPECT_FALSE(shown("networkSetting"));
+    EXPECT_TRUE(shown("toner"));
+    EXPECT_EQ(label("message"), "Connecting");
+    EXPECT_EQ(label("code"), "Status code: 5555");
+    EXPECT_EQ(label("connection"), "Network printer: 10.0.0.5");
+    // Only the selected row is highlighted.
+    EXPECT_EQ(list()->item(2)->foreground().color(), QColor(Qt::white));
+    EXPECT_NE(list()->item(0)->foreground().color(), QColor(Qt::white));
+
+    transport->statusGate.open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return label("code") == "Status code: 2000"; }, 5000));
+    EXPECT_EQ(label("message"), decodedMessage(2000, "LM550DNW"));
+    EXPECT_FALSE(transport->queries().last().usb);
 }
 
 TEST_F(ContentViewTest, EmptySearchRaisesTheNoPrinterAlertUntilDismissed)
@@ -136,37 +159,6 @@ TEST_F(ContentViewTest, EmptySearchRaisesTheNoPrinterAlertUntilDismissed)
     view->noPrinterAlert()->buttons().first()->click();
     EXPECT_FALSE(printers->showNoPrinterAlter());
     ASSERT_TRUE(QTest::qWaitFor([&] { return view->noPrinterAlert() == nullptr; }, 2000));
-}
-
-// Network settings only for USB printers with Wi-Fi, the toner only where known.
-TEST_F(ContentViewTest, RowClickShowsConnectingUntilTheFirstReadingAndOnlyWhatThePrinterHas)
-{
-    transport->scriptDiscovery({{usbPrinter(1, 1), usbPrinter(0, 0)}}, {{netPrinter()}});
-    transport->scriptReadings(false, {}, {true, 2000, 90});
-    start();
-    waitForList(3);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return transport->queryCount() == 1 && label("code") != "Status code: 5555"; },
-                                5000));
-    EXPECT_TRUE(shown("networkSetting"));
-    EXPECT_TRUE(shown("toner"));
-    clickRow(1);
-    EXPECT_FALSE(shown("networkSetting"));
-    EXPECT_FALSE(shown("toner"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return transport->queryCount() == 2; }, 5000));
-
-    transport->statusGate.close();
-    clickRow(2);
-    EXPECT_FALSE(shown("networkSetting"));
-    EXPECT_TRUE(shown("toner"));
-    EXPECT_EQ(label("message"), "Connecting");
-    EXPECT_EQ(label("code"), "Status code: 5555");
-    EXPECT_EQ(label("connection"), "Network printer: 10.0.0.5");
-    EXPECT_EQ(list()->item(2)->foreground().color(), QColor(Qt::white));
-
-    transport->statusGate.open();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return label("code") == "Status code: 2000"; }, 5000));
-    EXPECT_EQ(label("message"), decodedMessage(2000, "LM550DNW"));
-    EXPECT_FALSE(transport->queries().last().usb);
 }
 
 TEST_F(ContentViewTest, FollowsTonerSleepAndDisconnectionAsPolled)
