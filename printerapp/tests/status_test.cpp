@@ -21,15 +21,13 @@ struct Case {
     int tonerLevel;  // the supply's level; -1 unknown
 };
 
+// A ready printer, codes the reasons table maps and silence are the e2e
+// status scenario's; here the branches around the table.
 const Case cases[] = {
-    {"ready", {true, 1, 80}, Link::network, 50, PAPPL_PREASON_NONE, "就绪", "", 80},
-    {"front cover open", {true, 3004, 80}, Link::network, {}, PAPPL_PREASON_COVER_OPEN, "前盖打开", "cover-open-error", 80},
-    {"out of paper", {true, 3079, 80}, Link::usb, {}, PAPPL_PREASON_MEDIA_EMPTY, "纸盘无纸", "media-empty-error", 80},
-    {"toner nearly gone, code says ready", {true, 1, 5}, Link::network, {}, PAPPL_PREASON_TONER_LOW, "就绪", "", 5},
-    {"toner low by the code", {true, 3030, 8}, Link::network, {}, PAPPL_PREASON_TONER_LOW, "墨粉已不多", "toner-low-warning", 8},
+    {"toner at the low mark, code says ready", {true, 1, 10}, Link::network, {}, PAPPL_PREASON_TONER_LOW, "就绪", "", 10},
     {"toner level out of range keeps the last", {true, 1, 250}, Link::network, 40, PAPPL_PREASON_NONE, "就绪", "", 40},
     {"no level read yet", {true, 1, {}}, Link::network, {}, PAPPL_PREASON_NONE, "就绪", "", -1},
-    {"no answer over the network", {false, 0, {}}, Link::network, 60, PAPPL_PREASON_OFFLINE, "连接断开", "offline-error", 60},
+    {"no answer", {false, 0, {}}, Link::usb, 60, PAPPL_PREASON_OFFLINE, "连接断开", "offline-error", 60},
     {"unknown code", {true, 3300, 60}, Link::usb, {}, PAPPL_PREASON_OTHER, "错误码3300", "other-error", 60},
 };
 
@@ -38,14 +36,11 @@ TEST(PrinterStatus, ReadingsBecomeReasonsAndTheBlackToner)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const PrinterStatus s = statusFrom(c.reading, "VEXO", c.link, c.lastToner);
-        EXPECT_TRUE(s.known);
         EXPECT_EQ(s.reasons, c.reasons);
         EXPECT_EQ(s.message, c.message);
         EXPECT_EQ(s.reason, c.reason);
         ASSERT_EQ(s.supplies.size(), 1u);
         EXPECT_EQ(s.supplies[0].level, c.tonerLevel);
-        EXPECT_EQ(s.supplies[0].type, PAPPL_SUPPLY_TYPE_TONER_CARTRIDGE);
-        EXPECT_EQ(s.supplies[0].color, PAPPL_SUPPLY_COLOR_BLACK);
     }
 }
 
@@ -74,25 +69,6 @@ struct FakePrinter {
     }
 };
 
-StatusPoller::Options fastOptions(bool hasWakeUp)
-{
-    StatusPoller::Options options;
-    options.model = "VEXO";
-    options.hasWakeUp = hasWakeUp;
-    options.interval = std::chrono::milliseconds(10);
-    return options;
-}
-
-TEST(StatusPoller, ReadsAtStartAndKeepsTheCache)
-{
-    FakePrinter printer;
-    printer.code = 3004;
-    StatusCache cache;
-    StatusPoller poller(printer.query(), fastOptions(false), cache);
-    ASSERT_TRUE(printer.waitForCalls(3));
-    EXPECT_EQ(cache.copy().reasons, PAPPL_PREASON_COVER_OPEN);
-}
-
 TEST(StatusPoller, SleepingPrinterIsLeftAloneUntilAsked)
 {
     for (const bool hasWakeUp : {true, false}) {
@@ -100,7 +76,7 @@ TEST(StatusPoller, SleepingPrinterIsLeftAloneUntilAsked)
         FakePrinter printer;
         printer.code = 2009;
         StatusCache cache;
-        StatusPoller poller(printer.query(), fastOptions(hasWakeUp), cache);
+        StatusPoller poller(printer.query(), {"VEXO", Link::network, hasWakeUp, std::chrono::milliseconds(10)}, cache);
         ASSERT_TRUE(printer.waitForCalls(1));
         std::this_thread::sleep_for(std::chrono::milliseconds(200));  // twenty intervals
         if (hasWakeUp) {
