@@ -1,7 +1,9 @@
 #include "first_start.h"
 
 #include "driver.h"
+#include "network_devices.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -17,18 +19,27 @@ struct Device {
     std::string info, uri, id;
 };
 
-// Discovery takes seconds: it runs beside the server. The thread is joined
-// when the process ends.
+// Discovery takes seconds: it runs beside the server. It must be over
+// before the process ends: PAPPL has freed the system by then, and client
+// threads still closing their connections write into it while the process
+// lingers; and the exit handlers (OpenSSL's, Qt's, our tables) would run
+// under the search. So it is called off and joined as soon as the server
+// has stopped.
 struct Search {
     std::thread thread;
+    std::atomic<bool> stopping{false};
 
-    ~Search()
+    void stop()
     {
+        stopping = true;
+        cancelNetworkDiscovery();
         if (thread.joinable() && thread.get_id() != std::this_thread::get_id())
             thread.join();
         else if (thread.joinable())
             thread.detach();  // the process ends from inside the search
     }
+
+    ~Search() { stop(); }
 };
 
 Search& search()
@@ -60,10 +71,14 @@ std::string serverSocket()
 // takes too, and a request to a server that has gone simply fails.
 void addFound(const std::string& socket, const std::vector<Device>& devices)
 {
+    if (devices.empty())
+        return;  // no connection for nothing: one closing as the server stops outlives it
     http_t* http = httpConnect2(socket.c_str(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1, 30000, nullptr);
     if (!http)
         return;
     for (const Device& device : devices) {
+        if (search().stopping)
+            break;
         const char* driver = autoAddCallback(device.info.c_str(), device.uri.c_str(), device.id.c_str(), nullptr);
         if (!driver)
             continue;
@@ -93,11 +108,13 @@ bool startSearch(pappl_system_t* system, void*)
     // since) means the user has chosen.
     if (papplSystemGetNextPrinterID(system) != 1)
         return false;
-    search().thread = std::thread([socket = serverSocket()] {
+    Search& current = search();
+    current.thread = std::thread([socket = serverSocket(), &current] {
         // USB-type lists our network printers too (see network_devices.h).
         std::vector<Device> devices;
         papplDeviceList(PAPPL_DEVTYPE_USB, collect, &devices, ignoreError, nullptr);
-        addFound(socket, devices);
+        if (!current.stopping)
+            addFound(socket, devices);
     });
     return false;
 }
@@ -107,6 +124,11 @@ bool startSearch(pappl_system_t* system, void*)
 void addPrintersOnFirstStart(pappl_system_t* system)
 {
     papplSystemAddTimerCallback(system, std::time(nullptr), 0, startSearch, nullptr);
+}
+
+void stopFirstStart()
+{
+    search().stop();
 }
 
 }  // namespace vexo::app

@@ -9,4 +9,8 @@ namespace vexo::app {
 // Arranges it for a server about to run; costs nothing otherwise (`drivers`).
 void addPrintersOnFirstStart(pappl_system_t* system);
 
+// Calls off a search under way and waits for it; for when the server has
+// stopped, before the process ends.
+void stopFirstStart();
+
 }  // namespace vexo::app

@@ -169,7 +169,10 @@ int main(int argc, char* argv[])
     if (argc >= 2 && std::strcmp(argv[1], "devices") == 0)
         return showDevices(argc, argv);
     auto& drivers = vexo::app::driverTable();
-    return papplMainloop(argc, argv, kVersion, kFooter, static_cast<int>(drivers.size()), drivers.data(),
-                         vexo::app::autoAddCallback, vexo::app::driverCallback, nullptr, nullptr, systemCallback,
-                         usage, nullptr);
+    const int status = papplMainloop(argc, argv, kVersion, kFooter, static_cast<int>(drivers.size()), drivers.data(),
+                                     vexo::app::autoAddCallback, vexo::app::driverCallback, nullptr, nullptr,
+                                     systemCallback, usage, nullptr);
+    // Nothing of ours may run on once PAPPL has freed the system.
+    vexo::app::stopFirstStart();
+    return status;
 }

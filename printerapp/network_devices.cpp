@@ -5,10 +5,19 @@
 
 #include <pappl/pappl.h>
 
+#include <sys/eventfd.h>
+
 namespace vexo::app {
 namespace {
 
 constexpr const char* kScheme = "vexo-snmp";
+
+// Readable once discovery is called off; it stays so for the process's life.
+int cancelFd()
+{
+    static const int fd = ::eventfd(0, EFD_CLOEXEC);
+    return fd;
+}
 
 bool listPrinters(pappl_device_cb_t cb, void* data, pappl_deverror_cb_t, void*)
 {
@@ -34,7 +43,9 @@ pappl_preason_t noStatus(pappl_device_t*) { return PAPPL_PREASON_NONE; }
 std::vector<FoundPrinter> discoverNetworkPrinters()
 {
     std::vector<FoundPrinter> found;
-    vexo::net::NetTransport transport;
+    vexo::net::NetTransportOptions options;
+    options.discovery.cancelFd = cancelFd();
+    vexo::net::NetTransport transport(std::move(options));
     for (const Printer& printer : transport.getPrinterBySNMP()) {
         const std::string model = printer.name.toStdString();
         const std::string ip = printer.ip.toStdString();
@@ -42,6 +53,12 @@ std::vector<FoundPrinter> discoverNetworkPrinters()
                          "MFG:" + std::string(kMake) + ";MDL:" + model + ";"});
     }
     return found;
+}
+
+void cancelNetworkDiscovery()
+{
+    if (cancelFd() >= 0)
+        (void)::eventfd_write(cancelFd(), 1);
 }
 
 void addNetworkDiscovery()

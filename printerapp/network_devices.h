@@ -15,6 +15,8 @@ struct FoundPrinter {
 
 // Blocks for the whole discovery (a few seconds).
 std::vector<FoundPrinter> discoverNetworkPrinters();
+// Ends a discovery under way at once, and any later one: for shutdown.
+void cancelNetworkDiscovery();
 
 // Adds the listing to PAPPL's device list: `devices`, `autoadd` and the web
 // interface's "Add Printer" see it. Must run before PAPPL lists any device.

@@ -6,6 +6,7 @@ namespace vexo::app {
 
 std::optional<PrinterLink> linkFor(std::string_view, std::string_view) { return std::nullopt; }
 std::vector<FoundPrinter> discoverNetworkPrinters() { return {}; }
+void cancelNetworkDiscovery() {}
 void addNetworkDiscovery() {}
 
 }  // namespace vexo::app

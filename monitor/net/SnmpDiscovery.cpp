@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 #include <sys/select.h>
 
+#include <algorithm>
 #include <bit>
 #include <deque>
 #include <cerrno>
@@ -114,7 +115,15 @@ int collectReplies(const DiscoveryOptions& options)
         FD_ZERO(&set);
         timeval wait{options.quietWaitUs / 1'000'000, options.quietWaitUs % 1'000'000};
         snmp_select_info(&count, &set, &wait, &block);
+        if (options.cancelFd >= 0) {
+            FD_SET(options.cancelFd, &set);
+            count = std::max(count, options.cancelFd + 1);
+        }
         const int ready = ::select(count, &set, nullptr, nullptr, &wait);
+        if (ready > 0 && options.cancelFd >= 0 && FD_ISSET(options.cancelFd, &set)) {
+            qCDebug(lcMonitor) << "discovery cancelled";
+            break;
+        }
         if (ready > 0) {
             qCDebug(lcMonitor) << "snmp has data to read =========";
             snmp_read(&set);

@@ -72,6 +72,9 @@ struct DiscoveryContext {
 struct DiscoveryOptions {
     int quietWaits = 3;
     long quietWaitUs = 1'250'000;
+    // Once readable, the collection ends at once (a process shutting down
+    // must not wait out the quiet waits); -1: never.
+    int cancelFd = -1;
 };
 
 struct DiscoveryStats {
