@@ -122,6 +122,8 @@ TEST_F(NetworkModelTest, SettingsGoOutAsTheFormSaysOrNotAtAll)
              {APForm{"Lab\r\n0", false, "", "1.1.1.1", "255.0.0.0", "1.1.1.1"}, {},
               error("热点名称长度范围:[1-16]，且输入需为数字/字母/符号，请修改后重试"), ""},
              {{}, {false, "junk", "junk", "junk", "", 0}, success, "HomeNet\r\n\r\nD\r\n0.0.0.0\r\n0.0.0.0\r\n0.0.0.0;"},
+             {{}, {true, "10.0.0.9", "255.0.0.0", "10.0.0.1", "pw", 0}, success,
+              "HomeNet\r\npw\r\nS\r\n10.0.0.9\r\n255.0.0.0\r\n10.0.0.1;"},
              {{}, {true, "10.0.0", "255.0.0.0", "1.1.1.1", "", 0}, error("IP格式错误"), ""},
              {{}, {false, "", "", "", "pw", 1}, alert::unsendableText(), ""},
              {{}, {false, "", "", "", "pw", 2}, alert::noSuchHotSpot(), ""}}) {

@@ -62,6 +62,8 @@ TEST(InputChecks, FormsTestTheirRulesInOrder)
     EXPECT_EQ(checkClientModeForm(sta), std::nullopt);
     sta.fixedAddress = true;
     EXPECT_EQ(checkClientModeForm(sta), error(QStringLiteral("IP格式错误")));
+    sta.ip = sta.mask = text("255.255.255.0");
+    EXPECT_EQ(checkClientModeForm(sta), error(QStringLiteral("网关格式错误")));
 }
 
 TEST(SettingCommands, NonAsciiNamesAreEscapedByCharacter)
@@ -96,6 +98,7 @@ TEST(Replies, AccessPointAndStationRecords)
         EXPECT_FALSE(s.setting || s.alter);
     }
 
+    EXPECT_EQ(readClientModeInfoReply(text("8001,x")).result, error(QStringLiteral("当前wifi模式不支持")));
     // Busy, as a USB printer pads it.
     EXPECT_EQ(readAPInfoReply(text("1001") + QString(12, QChar(0))).alter,
               (AlertTriple{true, text("Error"), QStringLiteral("设备忙,打印中")}));
