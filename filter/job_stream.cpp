@@ -6,7 +6,9 @@
 #include "spool.h"
 #include "termination.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <unistd.h>
 
@@ -137,10 +139,22 @@ bool sendOnePage(FilterJob& job, int n)
     sendPageHeader(job);
     record.width = job.pageWidth;  // rounded from now on, as on the wire
 
-    if (sendPageData(job, name) == 3)
+    const int sent = sendPageData(job, name);
+    if (sent == 3)
         job.isCanceled = 1;
     sendCmd(job, kEndOfPage);
+    if (sent == 0 && !job.jobIsCanceled && !terminationRequested())
+        countPage(job, n);
     return !terminationRequested();
+}
+
+void countPage(const FilterJob& job, int n)
+{
+    // The spooler adds the second number to the job's impressions, page log
+    // and quota; uncollated copies are made by the printer from this page.
+    const int copies = job.collate == 1 ? 1 : std::max(1, std::atoi(job.jobCopies.c_str()));
+    logLine(job, "PAGE: %d %d\n", n, copies);
+    std::fflush(job.log);
 }
 
 void endOfJob(FilterJob& job)

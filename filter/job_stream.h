@@ -30,6 +30,10 @@ int sendPageData(FilterJob& job, const std::string& path);
 // be sent.
 bool sendOnePage(FilterJob& job, int n);
 
+// Tells the spooler page n went out whole: "PAGE: n copies", where copies is
+// how many the printer makes of it.
+void countPage(const FilterJob& job, int n);
+
 void endOfJob(FilterJob& job);
 
 }  // namespace vexo::filter

@@ -1,5 +1,5 @@
 // rastertovexo: CUPS filter from 8-bit gray raster to the printer's JBIG job stream.
-//   rastertovexo printer job user title copies [options]
+//   rastertovexo printer job user title copies [options [file]]
 #include "messages.h"
 #include "options.h"
 #include "page_loop.h"
@@ -7,8 +7,11 @@
 #include "spool.h"
 #include "termination.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace vexo::filter;
@@ -16,8 +19,19 @@ using namespace vexo::filter;
 int main(int argc, char* argv[])
 {
     if (argc < 5 || argc > 7) {
-        std::fprintf(stderr, "Usage: %s job-id user title copies [options]\n", argc > 0 ? argv[0] : "rastertovexo");
+        std::fprintf(stderr, "Usage: %s job-id user title copies [options [file]]\n",
+                     argc > 0 ? argv[0] : "rastertovexo");
         return 1;
+    }
+    // The spooler names the document when this filter comes first in the
+    // chain (a raster file printed as it is); standard input is then empty.
+    int rasterFd = STDIN_FILENO;
+    if (argc == 7) {
+        rasterFd = ::open(argv[6], O_RDONLY | O_CLOEXEC);
+        if (rasterFd < 0) {
+            std::fprintf(stderr, "ERROR: cannot open the raster file %s: %s\n", argv[6], std::strerror(errno));
+            return 1;
+        }
     }
     installTerminationHandler();
     static char outBuffer[1 << 16];
@@ -45,5 +59,5 @@ int main(int argc, char* argv[])
         logLine(job, "DEBUG:[Wren] no side channel on descriptor 4; not waiting for the printer\n");
     job.sideChannel = &sideChannel;
 
-    return runJob(job, STDIN_FILENO, [](unsigned seconds) { ::sleep(seconds); });
+    return runJob(job, rasterFd, [](unsigned seconds) { ::sleep(seconds); });
 }

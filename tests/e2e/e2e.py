@@ -2,7 +2,7 @@
 """End-to-end checks: real PDFs printed with lp through a private scheduler
 running the freshly built filter, captured by a stand-in network printer.
 
-  e2e.py --filter F --inspector I --sandbox S --work DIR SCENARIO
+  e2e.py --filter F --inspector I --mkraster M --sandbox S --work DIR SCENARIO
 
 Each scenario starts its own scheduler (free ports, root under DIR), so
 scenarios can run in parallel.
@@ -11,8 +11,10 @@ import argparse
 import glob
 import os
 import re
+import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -139,11 +141,17 @@ class Bed:
         self.args = args
         self.work = os.path.join(os.path.abspath(args.work), name)
         os.makedirs(self.work, exist_ok=True)
-        self.root = os.path.join(self.work, "cups")
+        # The scheduler runs the filter as lp, which a checkout in a home
+        # folder (mode 0700) keeps out: the instance lives under /tmp.
+        self.root = tempfile.mkdtemp(prefix=f"vexo-e2e-{name}-")
         self.pdf = os.path.join(self.work, "sample.pdf")
         run(["gs", "-q", "-dSAFER", "-sDEVICE=pdfwrite", "-sPAPERSIZE=a4", "-o", self.pdf,
              os.path.join(HERE, "sample.ps")])
-        run(["bash", args.sandbox, "start", self.root, args.filter, *printer_options])
+        try:
+            run(["bash", args.sandbox, "start", self.root, args.filter, *printer_options])
+        except subprocess.CalledProcessError as e:
+            shutil.rmtree(self.root, ignore_errors=True)
+            raise Failure(f"the scheduler did not start: {e.stderr.decode(errors='replace')}")
         self.env = dict(os.environ)
         for line in open(os.path.join(self.root, "env")):
             k, _, v = line.strip().partition("=")
@@ -151,25 +159,42 @@ class Bed:
 
     def close(self):
         subprocess.run(["bash", self.args.sandbox, "stop", self.root], capture_output=True)
+        # The scheduler's log stays with the test's work for a look afterwards.
+        if os.path.isdir(os.path.join(self.root, "log")):
+            shutil.copytree(os.path.join(self.root, "log"), self.saved_log_dir(), dirs_exist_ok=True)
+        shutil.rmtree(self.root, ignore_errors=True)
 
-    def print(self, *options, wait=True):
-        """Prints the sample PDF; returns (job id, final state)."""
+    def saved_log_dir(self):
+        return os.path.join(self.work, "cups-log")
+
+    def print(self, *options, wait=True, document=None):
+        """Prints the sample PDF, or `document`; returns (job id, final state)."""
+        document = document or self.pdf
         if not wait:
-            out = run(["lp", "-d", "vexo", *options, self.pdf], env=self.env).stdout.decode()
+            out = run(["lp", "-d", "vexo", *options, document], env=self.env).stdout.decode()
             return int(re.search(r"vexo-(\d+)", out).group(1)), None
-        out = subprocess.run(["bash", self.args.sandbox, "print", self.root, self.pdf, *options],
+        out = subprocess.run(["bash", self.args.sandbox, "print", self.root, document, *options],
                              capture_output=True, text=True, env=self.env)
         check(out.returncode == 0, f"job did not end: {out.stdout}{out.stderr}")
         job, state = out.stdout.split()
         return int(job), state
 
-    def job_state(self, job):
+    def job_attributes(self, job):
         out = subprocess.run(["ipptool", "-tv", "-d", f"job_id={job}",
                               f"ipp://{self.env['CUPS_SERVER']}/printers/vexo",
                               os.path.join(self.root, "etc", "job-state.test")],
                              capture_output=True, text=True, env=self.env).stdout
-        m = re.search(r"job-state \(enum\) = (\S+)", out)
-        return m.group(1) if m else None
+        return dict(re.findall(r"^\s*([a-z-]+) \([a-z]+\) = (\S+)$", out, re.M))
+
+    def job_state(self, job):
+        return self.job_attributes(job).get("job-state")
+
+    def page_log(self, job):
+        """The copies of each page line the scheduler logged for the job."""
+        path = os.path.join(self.root, "log", "page_log")
+        lines = open(path).read().splitlines() if os.path.exists(path) else []
+        # "queue user job [date time zone] page copies ..."
+        return [int(l.split("] ")[1].split()[1]) for l in lines if l.split()[2] == str(job)]
 
     def wait_state(self, job, seconds=60):
         deadline = time.monotonic() + seconds
@@ -330,6 +355,36 @@ def scenario_copies(bed):
         check(len(set(page_payloads(s)[:3])) == 3, f"{options}: pages repeated within a pass")
 
 
+def scenario_counts(bed):
+    """What the scheduler counts (impressions, sheets, page log, quotas) is
+    what the printer prints, whoever makes the copies; a raster file printed
+    as it is reaches the filter as a named file."""
+    raster = os.path.join(bed.work, "three-pages.ras")
+    run([bed.args.mkraster, "--pages", "3", "-o", raster])
+    cases = [
+        # document, lp options, pages sent, impressions, sheets
+        (raster, (), 3, 3, 3),
+        (bed.pdf, (), 3, 3, 3),
+        (bed.pdf, ("-n", "2"), 6, 6, 6),
+        (bed.pdf, ("-n", "2", "-o", "Collate=False"), 3, 6, 6),
+        # the blank back is printed: 4 impressions on 2 sheets
+        (bed.pdf, ("-o", "Duplex=DuplexNoTumble", "-o", "sides=two-sided-long-edge"), 4, 4, 2),
+    ]
+    for document, options, sent, impressions, sheets in cases:
+        what = f"{os.path.basename(document)} {' '.join(options)}"
+        job, state = bed.print(*options, document=document)
+        check(state == "completed", f"{what}: job ended {state}")
+        s = bed.check_stream(job)
+        check(len(s.pages) == sent, f"{what}: the printer got {len(s.pages)} pages, expected {sent}")
+        check(len(s.pages) * int(s.field("Copies")) == impressions,
+              f"{what}: {len(s.pages)} pages with Copies={s.field('Copies')}")
+        attrs = bed.job_attributes(job)
+        got = (int(attrs.get("job-impressions-completed", -1)), int(attrs.get("job-media-sheets-completed", -1)))
+        check(got == (impressions, sheets), f"{what}: impressions and sheets {got}, expected {(impressions, sheets)}")
+        check(sum(bed.page_log(job)) == impressions, f"{what}: page log {bed.page_log(job)}")
+        print(f"{what}: {sent} pages sent, {impressions} impressions, {sheets} sheets counted")
+
+
 def scenario_cancel(bed):
     """A job cancelled while it is being sent tells the printer and cleans up."""
     # The printer is throttled, so the job is surely still being sent when
@@ -383,6 +438,7 @@ SCENARIOS = {
     "options": scenario_options,
     "duplex": scenario_duplex,
     "copies": scenario_copies,
+    "counts": scenario_counts,
     "cancel": scenario_cancel,
     "drop": scenario_drop,
 }
@@ -392,6 +448,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--filter", required=True)
     ap.add_argument("--inspector", required=True)
+    ap.add_argument("--mkraster", required=True)
     ap.add_argument("--sandbox", required=True)
     ap.add_argument("--work", required=True)
     ap.add_argument("scenario", choices=sorted(SCENARIOS))
@@ -409,7 +466,7 @@ def main():
         SCENARIOS[args.scenario](bed)
     except Failure as e:
         print(f"FAIL {args.scenario}: {e}")
-        print(f"scheduler log: {bed.root}/log/error_log")
+        print(f"scheduler log: {bed.saved_log_dir()}/error_log")
         return 1
     finally:
         bed.close()

@@ -19,6 +19,8 @@ using vexo::mkraster::RasterWriter;
 
 namespace {
 
+using Bytes = std::vector<std::uint8_t>;
+
 std::string customSize(int width, int height)
 {
     return "na_customsize_" + std::to_string(static_cast<int>(width / 23.6)) + "x" +
@@ -181,7 +183,71 @@ TEST_F(JobOutput, TallPageAt600Dpi)
     EXPECT_EQ(vexo::jobstream::readBieHeader(page.data).l0, 128u);
 }
 
-using Bytes = std::vector<std::uint8_t>;
+// The spooler counts "PAGE: n c" as c impressions: pages the filter repeats
+// count once per pass, copies the printer makes count on the page, a blank
+// back counts as it is printed, and a page that did not go out whole not at all.
+struct CountCase {
+    const char* name;
+    int pages;
+    const char* options;
+    const char* copies;
+    std::vector<std::string> lines;
+};
+
+class SpoolerCounts : public WholeFilter, public ::testing::WithParamInterface<CountCase> {};
+
+TEST_P(SpoolerCounts, OnePageLinePerPageSent)
+{
+    const CountCase& c = GetParam();
+    FilterResult result = run({.raster = rasterOf(samplePages(c.pages, smallFormat())), .options = c.options,
+                               .queuePpd = true, .copies = c.copies});
+    EXPECT_EQ(result.pageLines(), c.lines) << result.log;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, SpoolerCounts,
+    ::testing::Values(
+        CountCase{"OneCopy", 3, "", "1", {"1 1", "2 1", "3 1"}},
+        CountCase{"CollatedCopies", 3, "", "2", {"1 1", "2 1", "3 1", "1 1", "2 1", "3 1"}},
+        CountCase{"PrinterCopies", 3, "Collate=False", "2", {"1 2", "2 2", "3 2"}},
+        CountCase{"OddDuplexGetsItsBlankBackCounted", 3, "Duplex=DuplexNoTumble", "2",
+                  {"1 1", "2 1", "3 1", "4 1", "1 1", "2 1", "3 1", "4 1"}},
+        CountCase{"OddDuplexPrinterCopies", 1, "Duplex=DuplexTumble Collate=False", "3", {"1 3", "2 3"}}),
+    [](const ::testing::TestParamInfo<CountCase>& param) { return std::string(param.param.name); });
+
+// Nothing is counted for a job whose pages could not be written out.
+TEST_F(JobOutput, PageWithoutItsImageIsNotCounted)
+{
+    FilterResult result = run({.raster = rasterOf(samplePages(2, smallFormat())),
+                               .env = {{"TMPDIR", spoolDir + "/missing"}}});
+    EXPECT_TRUE(result.pageLines().empty()) << result.log;
+}
+
+// Printed as a file, raster reaches this filter first: the spooler names the
+// document as argument 6 and leaves standard input empty.
+TEST_F(JobOutput, RasterFileNamedBySpoolerIsRead)
+{
+    const std::string document = spoolDir + "-document.ras";
+    auto pages = samplePages(3, smallFormat());
+    const Bytes raster = rasterOf(pages);
+    std::ofstream(document, std::ios::binary).write(reinterpret_cast<const char*>(raster.data()),
+                                                    static_cast<std::streamsize>(raster.size()));
+    FilterResult result = run({.file = document});
+    std::filesystem::remove(document);
+    ASSERT_EQ(result.job.pages.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_TRUE(shows(result.job.pages[i], expectedPage(pages[i]))) << "page " << i + 1;
+    EXPECT_EQ(result.pageLines().size(), 3u);
+}
+
+// A document that cannot be opened is an error, not an empty job.
+TEST_F(JobOutput, MissingRasterFileIsAnError)
+{
+    FilterResult result = run({.raster = rasterOf(samplePages(1, smallFormat())), .file = spoolDir + "/gone.ras"}, 1);
+    EXPECT_TRUE(contains(result.log, "ERROR: cannot open the raster file " + spoolDir + "/gone.ras")) << result.log;
+    EXPECT_EQ(result.stream, "");
+}
+
 
 // A page header changed by `edit`, with no pixels after it.
 Bytes headerOnly(const std::function<void(cups_page_header2_t&)>& edit)

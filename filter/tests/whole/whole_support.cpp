@@ -34,6 +34,21 @@ int FilterResult::count(cups_sc_command_t command) const
                                           [&](const Request& r) { return r.command == command; }));
 }
 
+std::vector<std::string> FilterResult::pageLines() const
+{
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    while (at < log.size()) {
+        std::size_t end = log.find('\n', at);
+        if (end == std::string::npos)
+            end = log.size();
+        if (log.compare(at, 6, "PAGE: ") == 0)
+            lines.push_back(log.substr(at + 6, end - at - 6));
+        at = end + 1;
+    }
+    return lines;
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -106,6 +121,8 @@ FilterResult runFilter(const FilterRun& run, const std::string& spoolDir)
     std::vector<std::string> argStrings = {"vexo-test", "42", "tester", "test job", run.copies};
     if (run.options)
         argStrings.push_back(*run.options);
+    if (run.file)
+        argStrings.push_back(*run.file);
     std::vector<std::string> envStrings = childEnvironment(run, spoolDir);
     std::vector<char*> argv = pointers(argStrings), envp = pointers(envStrings);
 

@@ -43,6 +43,7 @@ enum class Fd4 { Backend, Closed, NotASocket };
 struct FilterRun {
     std::vector<std::uint8_t> raster{};
     std::optional<std::string> options = std::string();  // argument 5; nullopt leaves it out
+    std::optional<std::string> file{};                    // argument 6, after the options
     bool queuePpd = false;                                // the test queue's PPD
     std::string copies = "1";
     std::vector<std::pair<std::string, std::string>> env{};  // e.g. LANG
@@ -63,6 +64,8 @@ struct FilterResult {
     std::string parseError;
 
     int count(cups_sc_command_t command) const;
+    // The "PAGE:" lines for the spooler, without their prefix, in order.
+    std::vector<std::string> pageLines() const;
 };
 
 inline bool contains(const std::string& text, const std::string& part)
