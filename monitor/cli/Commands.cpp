@@ -186,7 +186,7 @@ int runStatus(Context& ctx, const QStringList& args)
     if (!printer)
         return 1;
     PrinterModel& model = ctx.model();
-    model.clickPrinter(*printer);
+    model.readOnce(*printer);
     const StatusInfo s = awaitReading(model);
     printStatus(ctx, *printer, s);
     return s.code == 4444 ? 3 : 0;

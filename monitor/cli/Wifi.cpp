@@ -4,6 +4,7 @@
 #include "Cli.h"
 
 #include "NetworkModel.h"
+#include "TCPCommucator.h"
 #include "PrinterModel.h"
 #include "WifiCommands.h"
 
@@ -159,11 +160,16 @@ void printHotSpots(QTextStream& out, const QList<HotSpot>& list)
 int show(Context& ctx, NetworkModel& m, bool scanOnly)
 {
     QStringList failures;
+    // The carrier's reason, when it knows one, names the failure better.
+    const auto reason = [&](const QString& otherwise) {
+        const QString& known = m.lastExchangeNote().failure;
+        return known.isEmpty() ? otherwise : known;
+    };
     const auto read = [&](void (NetworkModel::*operation)(AlertCallback), const char* what) {
         const AlertTriple t = await(m, operation);
         if (!failed(t))
             return true;
-        failures << QLatin1String(what) + QStringLiteral(": ") + t.text;
+        failures << QLatin1String(what) + QStringLiteral(": ") + reason(t.text);
         return false;
     };
     bool apRead = false;
@@ -175,14 +181,23 @@ int show(Context& ctx, NetworkModel& m, bool scanOnly)
     bool scanned = read(&NetworkModel::getHotSpotList, "network scan");
     const ScanResult scan = m.lastScanResult();
     if (scanned && scan != ScanResult::networks && scan != ScanResult::noAccessPoint) {
-        failures << QStringLiteral("network scan: no readable answer from the printer");
+        failures << QStringLiteral("network scan: ") + reason(QStringLiteral("no readable answer from the printer"));
         scanned = false;
     }
+    // Not a failure, but the list must not pass for the whole of it.
+    const bool cut = scanned && m.lastScanCut();
+    const QString cutNote = QStringLiteral("network scan: the printer's reply was longer than %1 bytes; only the "
+                                           "networks in its first %1 bytes are listed")
+                                .arg(vexo::net::kReplyLimit);
     for (const QString& f : failures)
         ctx.err << visible(f) << '\n';
+    if (cut)
+        ctx.err << cutNote << '\n';
 
     if (ctx.json) {
         QJsonObject o{{"hotSpotList", scanned ? QJsonValue(hotSpotArray(m.hotSpotList())) : QJsonValue()}};
+        if (scanned)
+            o.insert("hotSpotListCut", cut);
         if (!scanOnly) {
             o.insert("apSetting", apRead ? QJsonValue(apObject(m.apSetting())) : QJsonValue());
             o.insert("clietModeSetting", stationRead ? QJsonValue(stationObject(m.clietModeSetting())) : QJsonValue());
@@ -246,10 +261,17 @@ int join(Context& ctx, NetworkModel& m, const QString& network, const Options& o
     }
     if (report(ctx, await(m, &NetworkModel::getClientModeInfo)) || report(ctx, await(m, &NetworkModel::getHotSpotList)))
         return 1;
+    if (m.lastScanResult() != ScanResult::networks && m.lastScanResult() != ScanResult::noAccessPoint) {
+        const QString& known = m.lastExchangeNote().failure;
+        ctx.err << "network scan: " << (known.isEmpty() ? QStringLiteral("no readable answer from the printer") : known)
+                << '\n';
+        return 1;
+    }
     const QList<HotSpot>& list = m.hotSpotList();
     const auto found = std::find_if(list.rbegin(), list.rend(), [&](const HotSpot& h) { return h.name == network; });
     if (found == list.rend()) {
-        ctx.err << "the printer does not see a network named \"" << visible(network) << "\"; it sees:\n";
+        ctx.err << "the printer does not see a network named \"" << visible(network) << "\""
+                << (m.lastScanCut() ? " in the part of its scan that could be read" : "") << "; it sees:\n";
         printHotSpots(ctx.err, list);
         return 1;
     }

@@ -49,3 +49,15 @@ std::optional<QString> TcpCommandCarrier::exchange(const Printer& printer, const
     disconnectTCPClient();
     return reply;
 }
+
+ExchangeNote TcpCommandCarrier::lastNote() const
+{
+    switch (tcpClient_->lastEnd()) {
+    case vexo::net::ReplyEnd::reset:
+        return {QStringLiteral("the connection was reset before the printer ended its reply"), false};
+    case vexo::net::ReplyEnd::cut:
+        return {QString(), true};
+    default:
+        return {};
+    }
+}

@@ -12,6 +12,12 @@ namespace vexo::net {
 class TCPCommucator;
 }
 
+// What a carrier knows of its last exchange beyond the reply itself.
+struct ExchangeNote {
+    QString failure;   // why there is no reply, when that is known
+    bool cut = false;  // the reply is only the first part of what the printer sent
+};
+
 // Takes one command text to a printer and brings one reply back. Called on
 // the monitor's I/O thread only, one call at a time; may block for its
 // time-outs. Absent when the exchange failed.
@@ -19,6 +25,8 @@ class CommandCarrier {
 public:
     virtual ~CommandCarrier();
     virtual std::optional<QString> exchange(const Printer& printer, const QString& cmd) = 0;
+    // Of the last exchange; read on the same thread right after it.
+    virtual ExchangeNote lastNote() const { return {}; }
 };
 
 // The printer's bulk pipes, found by its USB identifiers.
@@ -36,6 +44,7 @@ public:
     ~TcpCommandCarrier() override;
 
     std::optional<QString> exchange(const Printer& printer, const QString& cmd) override;
+    ExchangeNote lastNote() const override;
 
     void initTCPClient(const QString& url);
     void disconnectTCPClient();

@@ -18,10 +18,12 @@ struct NetworkModel::Link {
     std::mutex mutex;
     NetworkModel* model = nullptr;
 
-    std::optional<QString> carry(const Printer& printer, const QString& cmd) const
+    std::optional<QString> carry(const Printer& printer, const QString& cmd, ExchangeNote& note) const
     {
         CommandCarrier& carrier = printer.type == u"Net" ? *carriers.tcp : *carriers.usb;
-        return carrier.exchange(printer, cmd);
+        std::optional<QString> reply = carrier.exchange(printer, cmd);
+        note = carrier.lastNote();
+        return reply;
     }
 };
 
@@ -63,15 +65,17 @@ void NetworkModel::sendCommand(const QString& cmd, ReplyHandler handler)
     const Printer printer = printers_.selectedPrinter();
     qCDebug(lcMonitor).noquote() << "send cmd = " + cmd + " and current printer type = " + printer.type;
     io_.post([link = link_, printer, cmd, handler = std::move(handler)]() mutable {
-        std::optional<QString> reply = link->carry(printer, cmd);
+        ExchangeNote note;
+        std::optional<QString> reply = link->carry(printer, cmd, note);
         std::lock_guard lock(link->mutex);
         if (!link->model)
             return;
         NetworkModel* model = link->model;
         QMetaObject::invokeMethod(
             model,
-            [model, handler = std::move(handler), reply = std::move(reply)] {
+            [model, handler = std::move(handler), reply = std::move(reply), note = std::move(note)] {
                 model->lastExchangeAnswered_ = reply.has_value();
+                model->lastExchangeNote_ = note;
                 handler(reply);
             },
             Qt::QueuedConnection);
@@ -168,6 +172,7 @@ void NetworkModel::getHotSpotList(AlertCallback done)
 {
     hotSpotList_.clear();
     lastScan_ = ScanResult::unreadable;
+    lastScanCut_ = false;
     askForHotSpots(++scanRun_, 1, std::move(done));
 }
 
@@ -181,6 +186,7 @@ void NetworkModel::askForHotSpots(quint64 scan, int attempt, AlertCallback done)
         }
         const ScanOutcome out = readScanReply(reply);
         lastScan_ = out.result;
+        lastScanCut_ = lastExchangeNote_.cut;
         if (out.result == ScanResult::notReady) {
             if (attempt >= options_.scanTries) {
                 qCDebug(lcMonitor) << "scan still not ready after" << attempt << "tries";

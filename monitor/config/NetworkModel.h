@@ -58,6 +58,8 @@ public:
     const QList<HotSpot>& hotSpotList() const { return hotSpotList_; }
     // How the last scan ended: an empty list is no data unless it says networks.
     vexo::config::ScanResult lastScanResult() const { return lastScan_; }
+    // The printer sent more than could be read: the list is its first part.
+    bool lastScanCut() const { return lastScanCut_; }
 
     bool showAlter() const { return showAlter_; }
     void setShowAlter(bool show) { showAlter_ = show; }
@@ -74,6 +76,9 @@ public:
     // Whether the printer answered the exchange whose callback is running:
     // an unreadable answer and none at all end in the same triple.
     bool lastExchangeAnswered() const { return lastExchangeAnswered_; }
+    // What the carrier said of that exchange: why it failed, or that the
+    // reply was cut at the read limit.
+    const ExchangeNote& lastExchangeNote() const { return lastExchangeNote_; }
 
     // Each operation returns at once; `done` gets its alert triple on the
     // main thread when it is over.
@@ -104,10 +109,12 @@ private:
     ClietModeSetting clietModeSetting_;
     QList<HotSpot> hotSpotList_;
     vexo::config::ScanResult lastScan_ = vexo::config::ScanResult::unreadable;
+    bool lastScanCut_ = false;
     bool showAlter_ = false;
     QString alterTitle_;
     QString alterInfo_;
     bool showNetworkSetting_ = false;
     quint64 scanRun_ = 0;
     bool lastExchangeAnswered_ = false;
+    ExchangeNote lastExchangeNote_;
 };

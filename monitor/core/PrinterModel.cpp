@@ -366,6 +366,15 @@ void PrinterModel::refresh()
     getPrinterList();
 }
 
+void PrinterModel::readOnce(const Printer& printer)
+{
+    setStatusInfo({1, QStringLiteral("connecting"), QString(), std::nullopt, 5555});
+    setSelectedPrinter(printer);
+    isWakeUp_ = true;
+    stopUpdateStatus();
+    initStatus();
+}
+
 void PrinterModel::clickPrinter(const Printer& printer)
 {
     setStatusInfo({1, QStringLiteral("connecting"), QString(), std::nullopt, 5555});

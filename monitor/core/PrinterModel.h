@@ -75,6 +75,9 @@ public:
     // View actions.
     void refresh();
     void clickPrinter(const Printer& printer);
+    // Selects the printer and reads its status once, without polling: a
+    // reading that takes the whole poll interval is still the only one.
+    void readOnce(const Printer& printer);
 
 signals:
     void printerListChanged();

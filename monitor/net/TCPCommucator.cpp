@@ -95,6 +95,7 @@ std::optional<std::string> TCPCommucator::receive()
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
     qCDebug(lcMonitor) << "inputStream status =" << (fd_ >= 0 ? "open" : "absent");
+    lastEnd_ = ReplyEnd::nothing;
     if (fd_ < 0)
         return std::nullopt;
     using Clock = std::chrono::steady_clock;
@@ -104,7 +105,7 @@ std::optional<std::string> TCPCommucator::receive()
             0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()));
     };
     std::string reply;
-    bool cut = false;
+    ReplyEnd end = ReplyEnd::whole;
     // The first bytes may take the whole time-out; after them, a pause ends the reply.
     for (int waitMs = replyTimeoutMs_;; waitMs = std::min(kReplyGapMs, remainingMs())) {
         pollfd p{fd_, POLLIN, 0};
@@ -112,22 +113,35 @@ std::optional<std::string> TCPCommucator::receive()
             break;
         char buf[4096];
         const ssize_t n = ::recv(fd_, buf, std::min(sizeof buf, kReplyLimit - reply.size()), 0);
-        if (n <= 0)
-            break;  // closed or failed: what came is the reply
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            // A reset in the middle of a reply: what came is a piece, not the reply.
+            qCDebug(lcMonitor, "command port: read failed after %zu bytes: %s", reply.size(), std::strerror(errno));
+            end = ReplyEnd::reset;
+            break;
+        }
+        if (n == 0)
+            break;  // the printer closed: what came is the reply
         reply.append(buf, size_t(n));
         if (reply.size() >= kReplyLimit) {
-            cut = true;
+            end = ReplyEnd::cut;
             break;
         }
     }
     qCDebug(lcMonitor) << "TCPCommunicator: func receive . read data len =" << reply.size();
+    if (end == ReplyEnd::reset) {
+        lastEnd_ = end;
+        return std::nullopt;
+    }
     if (reply.empty()) {
         qCDebug(lcMonitor) << "TCPCommunicator: no reply within" << replyTimeoutMs_ << "ms";
         return std::nullopt;
     }
-    reply = withoutCutLine(std::move(reply), cut);
+    reply = withoutCutLine(std::move(reply), end == ReplyEnd::cut);
     if (!isValidUtf8(reply))
         return std::nullopt;
+    lastEnd_ = end;
     return reply;
 }
 

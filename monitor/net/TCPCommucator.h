@@ -18,6 +18,14 @@ inline constexpr int kReplyGapMs = 100;
 // line is never read as data. Whole replies are returned as they are.
 std::string withoutCutLine(std::string reply, bool cut);
 
+// How the last read of a reply ended.
+enum class ReplyEnd {
+    whole,    // the printer paused or closed after it
+    reset,    // the connection failed before the printer ended it: no reply
+    cut,      // kReplyLimit bytes came; the rest was not read
+    nothing,  // no reply within the time-out, or not connected
+};
+
 // The printer's command port: one connection, a command written as bytes,
 // one read of the reply. Every wait is bounded, so a printer that accepts
 // the connection and never answers costs the reply time-out, not a hang.
@@ -41,9 +49,11 @@ public:
     bool send(std::string_view message);
     // The reply, read to its end: until the printer pauses, closes, or
     // kReplyLimit bytes have come, all within the reply time-out. Absent
-    // when not connected, when nothing came in time, or when the bytes are
-    // not UTF-8.
+    // when not connected, when nothing came in time, when the connection
+    // was reset before the printer ended its reply, or when the bytes are
+    // not UTF-8. lastEnd() tells which, and whether the reply was cut.
     std::optional<std::string> receive();
+    ReplyEnd lastEnd() const { return lastEnd_; }
 
 private:
     std::string host_;
@@ -51,6 +61,7 @@ private:
     int connectTimeoutMs_ = 3000;
     int replyTimeoutMs_ = 3000;
     int fd_ = -1;
+    ReplyEnd lastEnd_ = ReplyEnd::nothing;
 };
 
 // Opens the printer's command port, exchanges one command and closes again.

@@ -219,6 +219,24 @@ TEST_F(PrinterModelTest, TicksLapseWhileAQueryIsUnansweredAndItsReadingIsDropped
     EXPECT_EQ(transport->queries().last().printer, second);
 }
 
+// A one-shot reading is the only query, however long it takes: no tick
+// starts another while it is out or after it came.
+TEST_F(PrinterModelTest, ReadOnceQueriesOnceThoughTheReadingOutlastsThePollInterval)
+{
+    PrinterModel& m = start();
+    ASSERT_TRUE(discoveryDone());
+    transport->scriptReadings(false, {}, {true, 3004, 40});
+    transport->statusGate.close();
+    m.readOnce(netPrinter());
+    ASSERT_TRUE(gateHolds(transport->statusGate));
+    QTest::qWait(3 * kInterval);
+    transport->statusGate.open();
+    ASSERT_TRUE(statusCodeBecomes(3004));
+    QTest::qWait(5 * kInterval);
+    EXPECT_EQ(transport->queryCount(), 1);
+    EXPECT_EQ(m.timerMode(), TimerMode::stopped);
+}
+
 TEST(SharedData, PrinterModelIsMadeOnceAndSearchesAtOnce)
 {
     testApp();
