@@ -10,6 +10,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
 
 namespace vexo::filter {
 namespace {
@@ -186,15 +188,14 @@ void applyCopies(FilterJob& job, const char* copiesArgument)
         count = 1;
     if (count > kMaxCopies)
         count = kMaxCopies;
-    if (job.collate == 1) {
-        job.copies = static_cast<int>(count);
-        job.jobCopies = "1";
-    } else {
-        job.copies = 1;
-        job.jobCopies = isDecimal(copiesArgument) && std::strlen(copiesArgument) <= 4
-                            ? std::string(copiesArgument)
-                            : std::to_string(count);
-    }
+    // Collated copies are sent by the filter, the others made by the printer.
+    const bool collated = job.collate == 1;
+    job.copies = collated ? static_cast<int>(count) : 1;
+    std::string header(1, '1');
+    if (!collated)
+        header = isDecimal(copiesArgument) && std::strlen(copiesArgument) <= 4 ? std::string(copiesArgument)
+                                                                               : std::to_string(count);
+    job.jobCopies = std::move(header);
 }
 
 PpdChoices::PpdChoices(const char* ppdPath, const char* optionString, bool& optionsValid)

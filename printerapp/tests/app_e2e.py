@@ -30,12 +30,40 @@ def free_port():
         return s.getsockname()[1]
 
 
+def reachable_copies(folder, programs, env):
+    """nobody may not reach a checkout in a home folder (mode 0700): copies of
+    the programs it runs, and of the sanitizer suppressions they read, in
+    `folder`, which only root may change. Returns the copies' paths; `env`
+    names the suppression copies."""
+    os.chmod(folder, 0o755)
+    copies = []
+    for program in programs:
+        copies.append(os.path.join(folder, os.path.basename(program)))
+        shutil.copy2(program, copies[-1])
+        os.chmod(copies[-1], 0o755)
+    for name in ("ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"):
+        if name not in env:
+            continue
+        parts = []
+        for part in env[name].split(":"):
+            if part.startswith("suppressions="):
+                copy = os.path.join(folder, f"{name.lower()}-{len(parts)}.supp")
+                shutil.copyfile(part[len("suppressions="):], copy)
+                os.chmod(copy, 0o644)
+                part = "suppressions=" + copy
+            parts.append(part)
+        env[name] = ":".join(parts)
+    return copies
+
+
 class App:
     """The application as a normal user would run it: its own HOME, TMPDIR and
-    config folder; as root the test drops to nobody."""
+    config folder; as root the test drops to nobody and runs copies."""
 
     def __init__(self, args, work):
         self.bin = args.app
+        self.sim = getattr(args, "sim", None)
+        self.staged = None
         self.work = work
         self.home = os.path.join(work, "home")
         self.out = os.path.join(work, "out")
@@ -52,6 +80,11 @@ class App:
         else:
             self.uid = os.getuid()
         self.env = dict(os.environ, HOME=self.home, TMPDIR=self.home, XDG_CONFIG_HOME=os.path.join(self.home, "cfg"))
+        if self.prefix:
+            self.staged = tempfile.mkdtemp(prefix="vexo-app-bin-")
+            copies = reachable_copies(self.staged, [p for p in (self.bin, self.sim) if p], self.env)
+            self.bin = copies[0]
+            self.sim = copies[1] if self.sim else None
         self.log = os.path.join(self.home, "log")
         self.server = None
 
@@ -100,6 +133,11 @@ class App:
             # a sanitizer's report at exit fails the run
             assert code == 0, f"the server exited with {code}:\n" + self.log_text()
         self.server = None
+
+    def close(self):
+        self.stop()
+        if self.staged:
+            shutil.rmtree(self.staged, ignore_errors=True)
 
     def log_text(self):
         try:
@@ -425,19 +463,20 @@ def main():
     if shutil.which("ipptool") is None:
         print("ipptool missing (cups-ipp-utils)")
         return 77
-    os.makedirs(args.work, exist_ok=True)
-    work = tempfile.mkdtemp(prefix=args.scenario + "-", dir=args.work)
+    # Under /tmp: the application (nobody) and the scheduler's filters (lp)
+    # may not reach a build tree in a home folder.
+    work = tempfile.mkdtemp(prefix=f"vexo-app-{args.scenario}-")
     os.chmod(work, 0o755)
     app = App(args, work)
-    app.start()
     try:
+        app.start()
         SCENARIOS[args.scenario](args, app, work)
     except BaseException:
         print("--- application log ---\n" + app.log_text())
         raise
     finally:
-        app.stop()
-    shutil.rmtree(work)
+        app.close()
+        shutil.rmtree(work, ignore_errors=True)
     return 0
 
 

@@ -56,7 +56,7 @@ class UsbPrinter:
         self.control = os.path.join(app.home, "usb-ctl")
         out = os.path.join(app.home, "usb-sim.out")
         self.out = open(out, "w")
-        self.proc = subprocess.Popen(app.prefix + [args.sim, "serve", "--usb", "--control", self.control,
+        self.proc = subprocess.Popen(app.prefix + [app.sim or args.sim, "serve", "--usb", "--control", self.control,
                                                    "--status", "1", "--toner", "80"],
                                      stdout=self.out, stderr=subprocess.STDOUT, env=app.env)
         deadline = time.time() + 20
@@ -165,7 +165,7 @@ def scenario_network(args, work):
         print("--- application log ---\n" + app.log_text())
         raise
     finally:
-        app.stop()
+        app.close()
         bed.down()
 
 
@@ -198,7 +198,7 @@ def scenario_usb(args, work):
         print("--- application log ---\n" + app.log_text())
         raise
     finally:
-        app.stop()
+        app.close()
         usb.stop()
 
 
@@ -233,8 +233,10 @@ def main():
     # Short paths: the emulated bus's sockets live under it (108 bytes at most).
     work = tempfile.mkdtemp(prefix="vexo-status-" + args.scenario + "-", dir="/tmp")
     os.chmod(work, 0o755)
-    SCENARIOS[args.scenario](args, work)
-    shutil.rmtree(work, ignore_errors=True)
+    try:
+        SCENARIOS[args.scenario](args, work)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
     return 0
 
 
