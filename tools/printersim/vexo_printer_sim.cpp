@@ -178,8 +178,10 @@ public:
                 return "ok\n" + describe();
             if (cmd == "log") {
                 std::string out = "ok";
-                for (const auto& c : printer.commandLog())
-                    out += "\n" + printableLog(c);
+                for (const auto& c : printer.commandLog()) {
+                    out += '\n';
+                    out += printableLog(c);
+                }
                 return out;
             }
             if (cmd == "clear-log") {
