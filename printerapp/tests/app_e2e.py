@@ -15,7 +15,10 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
+
+import ipp_client
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PPD = os.path.join(HERE, "..", "..", "ppd", "vexo.ppd")
@@ -87,6 +90,7 @@ class App:
             self.sim = copies[1] if self.sim else None
         self.log = os.path.join(self.home, "log")
         self.server = None
+        self.log_level = "debug"
 
     def run(self, *argv, check=True):
         # The sub-commands are PAPPL's own client code, which exits without
@@ -106,7 +110,7 @@ class App:
         self.server = subprocess.Popen(
             self.prefix + [self.bin, "server", "-o", f"server-port={self.port}", "-o", "listen-hostname=localhost",
                            "-o", f"spool-directory={self.home}/spool", "-o", f"log-file={self.log}",
-                           "-o", "log-level=debug"], env=self.env)
+                           "-o", f"log-level={self.log_level}"], env=self.env)
         deadline = time.time() + 20
         while not os.path.exists(sock):
             if self.server.poll() is not None or time.time() > deadline:
@@ -155,6 +159,30 @@ class App:
         spool = os.path.join(self.home, "spool")
         # PAPPL keeps each job's attributes (*.ipp) for the job history
         return [f for f in os.listdir(spool) if not f.endswith((".log", ".ipp"))] if os.path.isdir(spool) else []
+
+    def stacks(self):
+        """Every thread's stack in the server, for the report of a hang."""
+        if not shutil.which("gdb"):
+            return "(no gdb for the stacks)"
+        r = subprocess.run(["gdb", "-p", str(self.server.pid), "-batch", "-ex", "thread apply all bt"],
+                           capture_output=True, text=True, timeout=120)
+        return "\n".join(line for line in r.stdout.splitlines() if line.startswith(("Thread", "#")))
+
+    def check_answers(self, what):
+        """A request went unanswered: slow on a loaded machine, or a server
+        that will never answer again (a deadlock)."""
+        try:
+            ipp_client.printers(self.port, timeout=30)
+        except TimeoutError:
+            self.hung("the server stopped answering " + what)
+
+    def hung(self, what):
+        """Fails with the stacks of a server that stopped answering, and ends it."""
+        stacks = self.stacks()
+        self.server.kill()
+        self.server.wait()
+        self.server = None
+        raise AssertionError(f"{what}; the server's threads:\n{stacks}")
 
 
 def ipptool(*argv, check=True):
@@ -396,6 +424,124 @@ def scenario_raw(args, app, work):
     # sent as an unknown type: the application recognises it by its first command
     submit(app, "Test", native, "raw", fmt="application/octet-stream")
     assert app.output("raw") == open(native, "rb").read(), "the raw job was changed"
+
+
+def load(threads, seconds):
+    """Runs each callable in its own thread until `seconds` pass or one
+    fails; returns the first failure, if any."""
+    stop = threading.Event()
+    failures = []
+
+    def loop(fn):
+        while not stop.is_set():
+            try:
+                fn()
+            except Exception as e:  # reported by the caller
+                failures.append(e)
+                stop.set()
+
+    workers = [threading.Thread(target=loop, args=(fn,), daemon=True) for fn in threads]
+    for w in workers:
+        w.start()
+    stop.wait(seconds)
+    stop.set()
+    for w in workers:
+        w.join(30)
+    return failures[0] if failures else None
+
+
+def scenario_concurrent(args, app, work):
+    """Clients at once: raster jobs refused while another client lists the
+    printers, and spooled jobs arriving from several clients while others
+    finish. Every request must be answered, every job printed once, alone."""
+    app.stop()
+    app.log_level = "info"  # debug lines would rotate the log that tells how often each job started
+    app.start()
+    app.add("First")
+    app.add("Busy")
+    png = os.path.join(work, "photo.png")
+    subprocess.run(["python3", "-c", PNG_MAKER, png], check=True)
+    long_job = job_id_of(submit(app, "Busy", png, "long", fmt="image/png", resolution="1200dpi", copies=50,
+                                wait=False))
+    path = os.path.join(app.out, "long.vxo")
+    deadline = time.time() + 60
+    while not (os.path.exists(path) and os.path.getsize(path) > 0):
+        assert time.time() < deadline, "the long job did not start:\n" + app.log_text()
+        time.sleep(0.1)
+
+    # A raster job for a printing printer is refused busy; the refusal and a
+    # listing of the printers once took their locks in opposite orders.
+    page = os.path.join(work, "page.pwg")
+    mkraster(args, page)
+    raster = open(page, "rb").read()
+    answered = {"refused": 0, "listed": 0}
+
+    def refuse():
+        status, _ = ipp_client.print_job(app.port, "Busy", raster, "refused", "image/pwg-raster")
+        assert status == 0x0507, f"a raster job for a busy printer got status {status:#06x}"
+        answered["refused"] += 1
+
+    def listing():
+        status, attrs = ipp_client.printers(app.port)
+        assert status == 0 and len(attrs["printer-name"]) == 2, (status, attrs.get("printer-name"))
+        answered["listed"] += 1
+
+    failure = load([refuse, refuse, listing, listing], seconds=4)
+    if isinstance(failure, TimeoutError):
+        app.check_answers(f"after {answered}")
+    else:
+        assert failure is None, failure
+    print(f"refused busy while listing: {answered}")
+    assert ipp_client.cancel_job(app.port, "Busy", long_job) == 0
+    deadline = time.time() + 30
+    while ipp_client.job_state(app.port, "Busy", long_job)[0] < 7:
+        assert time.time() < deadline, "the cancelled job did not end"
+        time.sleep(0.1)
+
+    # Spooled jobs from four clients at once: each one starts once, and only
+    # when the one before has closed the device.
+    native = filter_stream(args, page, "", work)
+    log_start = os.path.getsize(app.log)  # job ids are per printer: Busy's are in the log before
+    names = [f"c{c}-j{j}" for c in range(4) for j in range(12)]
+    jobs = {}
+
+    def client(c):
+        for name in names[c * 12:(c + 1) * 12]:
+            status, attrs = ipp_client.print_job(app.port, "First", native, name, "application/octet-stream")
+            assert status == 0, f"{name}: status {status:#06x}"
+            jobs[name] = attrs["job-id"][0]
+
+    submitters = [threading.Thread(target=client, args=(c,)) for c in range(4)]
+    for t in submitters:
+        t.start()
+    for t in submitters:
+        t.join(120)
+        if t.is_alive():
+            app.hung("a submission was not answered")
+    assert len(jobs) == len(names), f"only {len(jobs)} of {len(names)} jobs were taken:\n" + app.log_text()
+    deadline = time.time() + 120
+    states = {}
+    for name, job_id in jobs.items():
+        while True:
+            try:
+                states[name] = ipp_client.job_state(app.port, "First", job_id)
+            except TimeoutError:
+                app.check_answers(f"job {job_id}'s state")
+                continue
+            if states[name][0] >= 7 or time.time() > deadline:
+                break
+            time.sleep(0.1)
+    wrong = {n: s for n, s in states.items() if s[0] != 9}
+    assert not wrong, f"jobs not completed: {wrong}"
+    mixed = [n for n in names if app.output(n) != native]
+    assert not mixed, f"output not the job's own stream: {mixed}"
+    with open(app.log, errors="replace") as f:
+        f.seek(log_start)
+        log = f.read()
+    twice = [n for n, j in jobs.items() if len(re.findall(rf"\[Job {j}\] Starting print job", log)) != 1]
+    assert not twice, f"jobs not started exactly once: {twice}"
+    print(f"{len(names)} jobs from 4 clients, each printed once and alone")
+    assert app.spool_leftovers() == [], app.spool_leftovers()
 
 
 def black_percentages(summary):

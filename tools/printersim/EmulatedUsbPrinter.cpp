@@ -267,7 +267,8 @@ void EmulatedUsbPrinter::releaseUrbs()
 {
     for (auto* queue : {&done_, &pending_}) {
         for (const Urb& u : *queue) {
-            g_object_unref(u.buffer);
+            if (u.buffer)
+                g_object_unref(u.buffer);
             g_object_unref(u.urb);
         }
         queue->clear();
@@ -423,8 +424,10 @@ void EmulatedUsbPrinter::getDriver(UMockdevIoctlClient* client, UMockdevIoctlDat
 void EmulatedUsbPrinter::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
 {
     UMockdevIoctlData* urbData = resolve(arg, 0, sizeof(usbdevfs_urb));
-    UMockdevIoctlData* bufferData =
-        resolve(urbData, offsetof(usbdevfs_urb, buffer), std::size_t(urbOf(urbData)->buffer_length));
+    // A zero-length packet (libusb sends one when a caller flushes an empty
+    // buffer) has no buffer to resolve.
+    const std::size_t length = std::size_t(std::max(urbOf(urbData)->buffer_length, 0));
+    UMockdevIoctlData* bufferData = length ? resolve(urbData, offsetof(usbdevfs_urb, buffer), length) : nullptr;
     Urb u{client, urbData, bufferData};
     usbdevfs_urb* urb = urbOf(urbData);
     urb->status = 0;
@@ -435,13 +438,19 @@ void EmulatedUsbPrinter::submit(UMockdevIoctlClient* client, UMockdevIoctlData* 
     if (urb->type == USBDEVFS_URB_TYPE_BULK) {
         // usbfs claims the interface for a transfer on its endpoints; that fails while another holds it.
         if (const int error = claimFor(client)) {
-            g_object_unref(bufferData);
+            if (bufferData)
+                g_object_unref(bufferData);
             g_object_unref(urbData);
             umockdev_ioctl_client_complete(client, -1, error);
             return;
         }
     }
-    if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
+    if (!bufferData && (urb->type == USBDEVFS_URB_TYPE_CONTROL || length)) {
+        urb->status = -EINVAL;  // a control transfer has at least its setup; or the buffer was unreadable
+    } else if (!bufferData) {
+        // An empty bulk transfer, either way: done, nothing moved; a printer
+        // takes a zero-length packet without a word.
+    } else if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
         const std::uint8_t* b = bufferData->data;
         const Setup setup{b[0], b[1], std::uint16_t(b[2] | b[3] << 8), std::uint16_t(b[4] | b[5] << 8),
                           std::uint16_t(b[6] | b[7] << 8)};
@@ -572,7 +581,8 @@ void EmulatedUsbPrinter::reap(UMockdevIoctlClient* client, UMockdevIoctlData* ar
     umockdev_ioctl_data_set_ptr(pointer, 0, u.urb);
     umockdev_ioctl_client_complete(client, 0, 0);
     g_object_unref(pointer);
-    g_object_unref(u.buffer);
+    if (u.buffer)
+        g_object_unref(u.buffer);
     g_object_unref(u.urb);
 }
 
