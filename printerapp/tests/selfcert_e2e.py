@@ -8,7 +8,7 @@ document-tests run without a terminal; I-20's "remove media" step is done by
 taking the paper out of the simulated printer when the suite gets there.
 Prints one row per test id and fails when any test fails.
 
-    selfcert_e2e.py --app BIN --sim BIN --suite-dir DIR --work DIR MODE
+    selfcert_e2e.py --app BIN --sim BIN --suite-dir DIR MODE
 
 MODE: localhost (the default server, tester on loopback) or shared (listening
 on every address, TLS on, tester on another host of the namespace's network).
@@ -364,7 +364,7 @@ def failure_details(output):
 
 def main():
     p = argparse.ArgumentParser()
-    for opt in ("app", "sim", "suite-dir", "work"):
+    for opt in ("app", "sim", "suite-dir"):
         p.add_argument("--" + opt, required=True)
     p.add_argument("mode", choices=("localhost", "shared"))
     args = p.parse_args()
@@ -383,8 +383,8 @@ def main():
         skip("libnss-mdns missing (scripts/install-deps): .local names would not resolve")
 
     tree = build_suite(tarball, args.suite_dir)
-    os.makedirs(args.work, exist_ok=True)
-    work = tempfile.mkdtemp(prefix=f"selfcert-{args.mode}-", dir=args.work)
+    # Short paths: the emulated bus's sockets live under it (108 bytes at most).
+    work = tempfile.mkdtemp(prefix=f"vexo-selfcert-{args.mode}-", dir="/tmp")
     os.chmod(work, 0o755)
     # The scripts write their results beside the tests: a copy per run.
     tests_dir = os.path.join(work, "tests")
