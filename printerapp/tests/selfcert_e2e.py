@@ -396,7 +396,6 @@ def main():
     app = App(argparse.Namespace(app=args.app), work)
     app.port = PORT
     tester = hosts.get("client", hosts["host"])
-    ok = False
     try:
         usb = UsbPrinter(args.sim, app, hosts["host"])
         app.env.update(UMOCKDEV_DIR=usb.bus, LD_PRELOAD="libumockdev-preload.so.0")
@@ -437,7 +436,6 @@ def main():
                 if d:
                     print(f"\n--- {script} failures ---\n{d}")
         assert not failed, f"failed: {failed}"
-        ok = True
     except BaseException:
         print("--- application log ---\n" + app.log_text())
         raise
@@ -447,8 +445,7 @@ def main():
         finally:
             for h in hosts.values():
                 h.stop()
-        if ok:
-            shutil.rmtree(work, ignore_errors=True)
+        shutil.rmtree(work, ignore_errors=True)
     return 0
 
 
