@@ -308,6 +308,14 @@ void createCallback(pappl_printer_t* printer, void*)
     papplPrinterSetSupplies(printer, 1, &toner);
     if (PrinterWatch* watch = watchOf(printer))
         watch->start(printer);
+    // PAPPL 1.3.1 announces on DNS-SD only the printers there are when the
+    // server starts; one added while it runs (`add`, the first start's
+    // search) would reach print dialogs only after a restart.
+    if (papplSystemIsRunning(papplPrinterGetSystem(printer))) {
+        char name[256];
+        if (papplPrinterGetDNSSDName(printer, name, sizeof name))
+            papplPrinterSetDNSSDName(printer, name);
+    }
 }
 
 const char* mimeCallback(const unsigned char* header, size_t size, void*)

@@ -83,12 +83,9 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void* dat
     if (!system)
         return nullptr;
 
-    if (std::strcmp(listen, "*") == 0) {
-        papplSystemAddListeners(system, nullptr);
-    } else {
-        papplSystemAddListeners(system, listen);
-        papplSystemSetHostName(system, optionOr("server-hostname", numOptions, options, listen));
-    }
+    // No papplSystemSetHostName: in PAPPL 1.3.1 it also renames the machine
+    // (/etc/hostname, sethostname, Avahi), which as root it would do.
+    papplSystemAddListeners(system, std::strcmp(listen, "*") == 0 ? nullptr : listen);
 
     auto& drivers = vexo::app::driverTable();
     papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(), vexo::app::autoAddCallback,
@@ -151,7 +148,6 @@ void usage(void*)
               "  listen-hostname=HOST  address to listen on: localhost (default), a host name\n"
               "                        or address, or * for every network (shares the printers)\n"
               "  server-port=PORT      IPP port (default: chosen by the application)\n"
-              "  server-hostname=NAME  host name in the printers' URIs\n"
               "  spool-directory=DIR   where jobs are kept while they print\n"
               "  log-file=FILE         log file, or - for standard error\n"
               "  log-level=LEVEL       fatal, error, warn (default), info or debug\n"

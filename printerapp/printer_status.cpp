@@ -69,6 +69,9 @@ PrinterStatus statusFrom(const Reading& reading, std::string_view model, Link li
     if (!reason.keyword.empty())
         status.reason = reason.keyword + "-" + reason.severity;
     status.reasons = reasonBit(reason.keyword);
+    // Out of paper is also what RFC 8011 calls media-needed: a job waits for it.
+    if (status.reasons & PAPPL_PREASON_MEDIA_EMPTY)
+        status.reasons |= PAPPL_PREASON_MEDIA_NEEDED;
     // A nearly empty cartridge is low to every client, whatever the code says.
     if (status.toner && *status.toner <= kTonerLowLevel &&
         !(status.reasons & (PAPPL_PREASON_TONER_EMPTY | PAPPL_PREASON_TONER_LOW)))

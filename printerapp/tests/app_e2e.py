@@ -103,14 +103,14 @@ class App:
             raise AssertionError(f"{argv[0]} failed ({r.returncode}): {r.stdout}{r.stderr}")
         return r
 
-    def start(self):
+    def start(self, listen="localhost", log_level=None):
         sock = os.path.join(self.home, f"vexo-printer-app{self.uid}.sock")
         if os.path.exists(sock):
             os.unlink(sock)  # PAPPL leaves it behind; a stale one would look like a running server
         self.server = subprocess.Popen(
-            self.prefix + [self.bin, "server", "-o", f"server-port={self.port}", "-o", "listen-hostname=localhost",
+            self.prefix + [self.bin, "server", "-o", f"server-port={self.port}", "-o", f"listen-hostname={listen}",
                            "-o", f"spool-directory={self.home}/spool", "-o", f"log-file={self.log}",
-                           "-o", f"log-level={self.log_level}"], env=self.env)
+                           "-o", f"log-level={log_level or self.log_level}"], env=self.env)
         deadline = time.time() + 20
         while not os.path.exists(sock):
             if self.server.poll() is not None or time.time() > deadline:

@@ -28,6 +28,8 @@ const Case cases[] = {
     {"toner level out of range keeps the last", {true, 1, 250}, Link::network, 40, PAPPL_PREASON_NONE, "就绪", "", 40},
     {"no level read yet", {true, 1, {}}, Link::network, {}, PAPPL_PREASON_NONE, "就绪", "", -1},
     {"no answer", {false, 0, {}}, Link::usb, 60, PAPPL_PREASON_OFFLINE, "连接断开", "offline-error", 60},
+    {"out of paper: a job needs media too", {true, 3078, 60}, Link::usb, {},
+     static_cast<pappl_preason_t>(PAPPL_PREASON_MEDIA_EMPTY | PAPPL_PREASON_MEDIA_NEEDED), "无纸", "media-empty-error", 60},
     {"unknown code", {true, 3300, 60}, Link::usb, {}, PAPPL_PREASON_OTHER, "错误码3300", "other-error", 60},
 };
 
