@@ -170,7 +170,7 @@ bool endJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
     papplJobSetData(job, nullptr);
     delete state;
     if (PrinterWatch* watch = watchOf(papplJobGetPrinter(job)))
-        watch->jobEnded();
+        watch->jobEnded(ok && !papplJobIsCanceled(job));
     return ok;
 }
 
@@ -184,7 +184,7 @@ bool printRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
         watch->jobStarted(job);
     const bool ok = sendFile(job, device);
     if (watch)
-        watch->jobEnded();
+        watch->jobEnded(ok && !papplJobIsCanceled(job));
     return ok;
 }
 

@@ -97,7 +97,7 @@ void PrinterWatch::jobStarted(pappl_job_t* job)
     cancelWatch_ = std::thread([this] { watchCancel(); });
 }
 
-void PrinterWatch::jobEnded()
+void PrinterWatch::jobEnded(bool printed)
 {
     {
         std::lock_guard lock(jobMutex_);
@@ -106,8 +106,16 @@ void PrinterWatch::jobEnded()
     statusChanged_.notify_all();
     if (cancelWatch_.joinable())
         cancelWatch_.join();
-    if (poller_)
+    if (poller_) {
         poller_->setJobRunning(false);
+        // A CUPS queue learns the printer's state from its backend, which
+        // reads it once more when the job is done and never again until the
+        // next job: what it reads then must be the printer's state now, not
+        // the last job-time reading. A cancel ends at once, even with the
+        // printer silent.
+        if (printed)
+            poller_->readNow(std::chrono::milliseconds(3500));  // a silent printer: two 1.5 s tries
+    }
 }
 
 void PrinterWatch::changed(const PrinterStatus& given)

@@ -29,7 +29,9 @@ public:
     void stop(pappl_printer_t* printer);
 
     void jobStarted(pappl_job_t* job);
-    void jobEnded();
+    // printed: the job went out whole; its end then waits for a fresh
+    // reading of the printer (a few milliseconds, 3.5 s at most).
+    void jobEnded(bool printed);
 
     // Before each write of job data: waits while the printer is known not to
     // print (no paper, cover open, ...), the job saying why. False when the

@@ -15,6 +15,7 @@ StatusPoller::~StatusPoller()
         stop_ = true;
     }
     wake_.notify_all();
+    read_.notify_all();
     thread_.join();
 }
 
@@ -37,6 +38,17 @@ void StatusPoller::setJobRunning(bool running)
     wake_.notify_all();
 }
 
+bool StatusPoller::readNow(std::chrono::milliseconds limit)
+{
+    std::unique_lock lock(mutex_);
+    // A reading under way may have asked the printer before the caller's
+    // moment: wait for the next one to begin.
+    const unsigned long wanted = begun_ + 1;
+    poked_ = true;
+    wake_.notify_all();
+    return read_.wait_for(lock, limit, [&] { return stop_ || finished_ >= wanted; }) && !stop_;
+}
+
 void StatusPoller::run()
 {
     std::unique_lock lock(mutex_);
@@ -50,6 +62,7 @@ void StatusPoller::run()
         if (stop_)
             return;
         poked_ = false;
+        ++begun_;
         lock.unlock();
 
         const Reading reading = query_();
@@ -59,6 +72,8 @@ void StatusPoller::run()
             changed_(status);
 
         lock.lock();
+        ++finished_;
+        read_.notify_all();
         asleep_ = options_.hasWakeUp && reading.answered && reading.code == 2009;
     }
 }

@@ -44,6 +44,10 @@ public:
     // A job runs: read at the job interval, starting now.
     void setJobRunning(bool running);
 
+    // Reads the printer now and returns once that reading is in the cache
+    // (and passed to changed), or after `limit`. False on the time-out.
+    bool readNow(std::chrono::milliseconds limit);
+
 private:
     void run();
 
@@ -57,6 +61,10 @@ private:
     bool poked_ = true;  // the first reading at start
     bool asleep_ = false;
     bool jobRunning_ = false;
+    // Readings begun and finished, for readNow.
+    unsigned long begun_ = 0;
+    unsigned long finished_ = 0;
+    std::condition_variable read_;
     std::thread thread_;
 };
 
