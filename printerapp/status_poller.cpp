@@ -15,6 +15,7 @@ StatusPoller::~StatusPoller()
         stop_ = true;
     }
     wake_.notify_all();
+    read_.notify_all();
     thread_.join();
 }
 
@@ -27,19 +28,41 @@ void StatusPoller::poke()
     wake_.notify_all();
 }
 
+void StatusPoller::setJobRunning(bool running)
+{
+    {
+        std::lock_guard lock(mutex_);
+        jobRunning_ = running;
+        poked_ = true;
+    }
+    wake_.notify_all();
+}
+
+bool StatusPoller::readNow(std::chrono::milliseconds limit)
+{
+    std::unique_lock lock(mutex_);
+    // A reading under way may have asked the printer before the caller's
+    // moment: wait for the next one to begin.
+    const unsigned long wanted = begun_ + 1;
+    poked_ = true;
+    wake_.notify_all();
+    return read_.wait_for(lock, limit, [&] { return stop_ || finished_ >= wanted; }) && !stop_;
+}
+
 void StatusPoller::run()
 {
     std::unique_lock lock(mutex_);
     while (true) {
         // A sleeping printer is left alone until asked: a query would keep it awake.
         const auto due = [this] { return stop_ || poked_; };
-        if (asleep_)
+        if (asleep_ && !jobRunning_)
             wake_.wait(lock, due);
         else
-            wake_.wait_for(lock, options_.interval, due);
+            wake_.wait_for(lock, jobRunning_ ? options_.jobInterval : options_.interval, due);
         if (stop_)
             return;
         poked_ = false;
+        ++begun_;
         lock.unlock();
 
         const Reading reading = query_();
@@ -49,6 +72,8 @@ void StatusPoller::run()
             changed_(status);
 
         lock.lock();
+        ++finished_;
+        read_.notify_all();
         asleep_ = options_.hasWakeUp && reading.answered && reading.code == 2009;
     }
 }

@@ -4,9 +4,11 @@ application started as a normal user, pointed at the printer simulator on the
 network (behind a real snmpd in the namespace bed) or on the emulated USB bus,
 and read with ipptool the way IPP clients read it.
 
-    status_e2e.py --app BIN --sim BIN --netbed SCRIPT --work DIR [--screenshot PNG] SCENARIO
+    status_e2e.py --app BIN --sim BIN --netbed SCRIPT --mkraster BIN --inspector BIN --work DIR
+                  [--screenshot PNG] SCENARIO
 """
 import argparse
+import json
 import os
 import pwd
 import re
@@ -17,9 +19,11 @@ import tempfile
 import time
 
 import ipp_client
-from app_e2e import App, HERE
+from app_e2e import App, HERE, PNG_MAKER
 
 POLL = 6  # the application's polling interval, seconds
+# python3-gi is Debian's: GTK is read with Debian's Python, whichever runs the tests.
+SYSTEM_PYTHON = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
 USB_URI = "usb://Vexo/VEXO?serial=VX77000001"  # what PAPPL makes of the emulated printer's answers
 
 
@@ -108,15 +112,15 @@ def wait_for(app, printer, ns_prefix, reasons, level, polls=2):
 def follow(app, printer, printer_sim, ns_prefix, vanish):
     text = wait_for(app, printer, ns_prefix, ["none"], 80)
     assert values(text, "marker-low-levels") == ["10"], text
-    assert values(text, "marker-types") == ["toner-cartridge"], text
-    assert "type=tonerCartridge;" in values(text, "printer-supply")[0] and "level=80;" in text, text
+    assert values(text, "marker-types") == ["toner"], text  # the type desktops draw as a level
+    assert "type=toner;" in values(text, "printer-supply")[0] and "level=80;" in text, text
     printer_sim.ctl("status", "3004")
     wait_for(app, printer, ns_prefix, ["cover-open"], 80)
     printer_sim.ctl("status", "1")
     printer_sim.ctl("toner", "5")
     wait_for(app, printer, ns_prefix, ["toner-low"], 5)
     printer_sim.ctl("status", "3079")
-    wait_for(app, printer, ns_prefix, ["media-empty", "toner-low"], 5)
+    wait_for(app, printer, ns_prefix, ["media-empty", "media-needed", "toner-low"], 5)
     vanish(False)
     # Asked while the printer does not answer, the application answers at once:
     # the status callback only copies what the poller last read.
@@ -133,6 +137,107 @@ def follow(app, printer, printer_sim, ns_prefix, vanish):
     printer_sim.ctl("status", "1")
     printer_sim.ctl("toner", "80")
     wait_for(app, printer, ns_prefix, ["none"], 80)
+
+
+def job_state(app, printer, ns_prefix, job_id):
+    r = subprocess.run(ns_prefix + ["ipptool", "-t", "-d", f"job-id={job_id}", app.uri(printer), "job.test"],
+                       capture_output=True, text=True, timeout=60, cwd=HERE)
+    assert r.returncode == 0, r.stdout + r.stderr
+    return r.stdout
+
+
+def submit(app, printer, ns_prefix, path, name, fmt="image/pwg-raster", resolution="600dpi", copies=1):
+    r = subprocess.run(ns_prefix + ["ipptool", "-tv", "-d", f"filename={path}", "-d", f"format={fmt}",
+                                    "-d", f"job-name={name}", "-d", "sides=one-sided", "-d", f"resolution={resolution}",
+                                    "-d", f"copies={copies}", "-d", "media-type=stationery", app.uri(printer),
+                                    "submit.test"], capture_output=True, text=True, timeout=60, cwd=HERE)
+    assert r.returncode == 0, r.stdout + r.stderr
+    return int(re.search(r"job-id \(integer\) = (\d+)", r.stdout).group(1))
+
+
+def wait_job(app, printer, ns_prefix, job_id, state, seconds):
+    deadline = time.time() + seconds
+    while True:
+        text = job_state(app, printer, ns_prefix, job_id)
+        if values(text, "job-state") == [state] or time.time() > deadline:
+            return text
+        time.sleep(0.1)
+
+
+def jobs_in(folder):
+    return sorted(f for f in os.listdir(folder) if f.endswith(".vxo"))
+
+
+def pages_of(args, path):
+    r = subprocess.run([args.inspector, path], capture_output=True, text=True, timeout=60)
+    assert r.returncode == 0, r.stdout + r.stderr
+    return r.stdout.count("\npage ")
+
+
+def jobs(args, app, printer, printer_sim, ns_prefix, folder, work):  # noqa: C901 - one story
+    """Jobs meet a printer that cannot print: they wait, saying why, and go on
+    once it can; a cancel ends a waiting job at once."""
+    # A spooled format: the answer to a streamed raster Print-Job would wait
+    # for the printer too.
+    png = os.path.join(work, "photo.png")
+    subprocess.run(["python3", "-c", PNG_MAKER, png], check=True)
+    os.chmod(png, 0o644)
+
+    # No paper before the job: it waits as long as the printer does.
+    printer_sim.ctl("status", "3079")
+    wait_for(app, printer, ns_prefix, ["media-empty", "media-needed"], 80)
+    job = submit(app, printer, ns_prefix, png, "nopaper", fmt="image/png", copies=3)
+    time.sleep(10)
+    text = job_state(app, printer, ns_prefix, job)
+    assert values(text, "job-state") == ["processing"], text
+    assert "纸盘无纸" in text and "printer-stopped" in text, text
+    wait_for(app, printer, ns_prefix, ["media-empty", "media-needed"], 80, polls=0)
+    sent = [f for f in jobs_in(folder) if os.path.getsize(os.path.join(folder, f)) > 0]
+    assert sent == [], f"job data went to a printer without paper: {sent}"
+    printer_sim.ctl("status", "1")
+    text = wait_job(app, printer, ns_prefix, job, "completed", POLL + 10)
+    assert values(text, "job-state") == ["completed"], text
+    assert values(text, "job-state-message") == ["Printed 3 pages."], text  # not the cleared fault
+    (got,) = jobs_in(folder)
+    assert pages_of(args, os.path.join(folder, got)) == 3
+    wait_for(app, printer, ns_prefix, ["none"], 80, polls=0)
+
+    # The cover opened mid-job: the printer says so while the job runs; a
+    # cancel ends the job though the printer reads nothing.
+    job = submit(app, printer, ns_prefix, png, "cover", fmt="image/png", resolution="1200dpi", copies=30)
+    deadline = time.time() + 60
+    while len(jobs_in(folder)) < 2 or b"Event=EndOfPage;" not in open(os.path.join(folder, jobs_in(folder)[1]), "rb").read():
+        assert time.time() < deadline, "no page arrived:\n" + app.log_text()
+        time.sleep(0.1)
+    printer_sim.ctl("status", "3004")
+    opened = time.time()
+    wait_for(app, printer, ns_prefix, ["cover-open"], 80, polls=0)  # one job-time poll and the query
+    print(f"cover-open on the printer {time.time() - opened:.1f} s after the cover opened")
+    text = job_state(app, printer, ns_prefix, job)
+    assert values(text, "job-state") == ["processing"] and "前盖打开" in text, text
+    time.sleep(3)  # the buffers between the two fill up: the write under way blocks
+    cancelled = time.time()
+    subprocess.run(ns_prefix + ["ipptool", "-t", "-d", f"job-id={job}", app.uri(printer), "cancel.test"],
+                   check=True, capture_output=True, text=True, timeout=60, cwd=HERE)
+    text = wait_job(app, printer, ns_prefix, job, "canceled", 2)
+    took = time.time() - cancelled
+    assert values(text, "job-state") == ["canceled"], f"not cancelled {took:.1f} s after the cancel:\n{text}"
+    print(f"cancelled {took:.2f} s after Cancel-Job while the printer did not read")
+    # The device is free: no connection to the printer is left open.
+    r = subprocess.run(ns_prefix + ["ss", "-Htn", "state", "established", "dst", "10.77.0.11:9100"],
+                       capture_output=True, text=True, timeout=30)
+    assert r.stdout.strip() == "", "the cancelled job's connection stayed open:\n" + r.stdout
+    assert app.spool_leftovers() == [], app.spool_leftovers()
+
+    # The device is free: the next job prints once the cover is shut.
+    printer_sim.ctl("status", "1")
+    job = submit(app, printer, ns_prefix, png, "after", fmt="image/png", copies=3)
+    text = wait_job(app, printer, ns_prefix, job, "completed", POLL + 10)
+    assert values(text, "job-state") == ["completed"], text
+    cut, after = (os.path.join(folder, f) for f in jobs_in(folder)[1:])
+    assert pages_of(args, after) == 3
+    # What the printer read of the cancelled job: whole pages, no cancel it could not take.
+    assert os.path.exists(cut[:-4] + ".done") and not open(cut, "rb").read().endswith(b"CancelJob?")
 
 
 def added(app, info, ns_prefix):
@@ -162,6 +267,7 @@ def scenario_network(args, work):
         devices = app.run("devices").stdout
         assert "socket://10.77.0.11:9100" in devices, devices
         follow(app, name, bed, ns, bed.link)
+        jobs(args, app, name, bed, ns, os.path.join(bed.run_dir, bed.name, "p1", "jobs"), work)
     except BaseException:
         print("--- application log ---\n" + app.log_text())
         raise
@@ -227,20 +333,268 @@ def screenshot(app, name, out, work):
     assert os.path.getsize(out) > 10000, out
 
 
-SCENARIOS = {"network": scenario_network, "usb": scenario_usb}
+class Cups:
+    """A private scheduler in the bed's host namespace, with a driverless
+    queue Q on the application's printer, and GTK 3 reading it on a private
+    X server when it can."""
+
+    def __init__(self, args, work, ns_prefix):
+        self.sandbox = os.path.join(HERE, "..", "..", "scripts", "cups-sandbox")
+        self.root = os.path.join(work, "cups")
+        self.ns = ns_prefix
+        self.xvfb = None
+        subprocess.run(ns_prefix + [self.sandbox, "start", self.root, args.filter], check=True, capture_output=True,
+                       timeout=60)
+        self.env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        with open(os.path.join(self.root, "env")) as f:
+            self.env.update(line.strip().split("=", 1) for line in f if "=" in line)
+        self.gtk_missing = self.start_x()
+
+    def start_x(self):
+        """Why GTK cannot read the queue, or None when it can."""
+        if not shutil.which("Xvfb"):
+            return "Xvfb missing (scripts/install-deps)"
+        read, write = os.pipe()
+        self.xvfb = subprocess.Popen(self.ns + ["Xvfb", "-displayfd", str(write), "-nolisten", "tcp", "-screen", "0",
+                                                "1024x768x24"], pass_fds=(write,), stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as f:
+            display = f.readline().strip()
+        if not display:
+            return "Xvfb did not start"
+        self.env["DISPLAY"] = ":" + display
+        r = subprocess.run(self.ns + [SYSTEM_PYTHON, os.path.join(HERE, "gtk_printer.py"), "nonesuch"], env=self.env,
+                           capture_output=True, text=True, timeout=60)
+        return r.stdout.strip() if r.returncode == 77 else None
+
+    def run(self, *argv, check=True):
+        r = subprocess.run(self.ns + list(argv), env=self.env, capture_output=True, text=True, timeout=60, cwd=HERE)
+        assert r.returncode == 0 or not check, f"{argv}: {r.stdout}{r.stderr}"
+        return r.stdout
+
+    def state(self, queue="Q"):
+        return self.run("ipptool", "-t", f"ipp://{self.env['CUPS_SERVER']}/printers/{queue}", "state.test")
+
+    def job(self, job_id, queue="Q"):
+        return self.run("ipptool", "-t", "-d", f"job-id={job_id}", f"ipp://{self.env['CUPS_SERVER']}/printers/{queue}",
+                        "job.test")
+
+    def lp(self, path, title):
+        out = self.run("lp", "-d", "Q", "-t", title, path)
+        return int(re.search(r"request id is Q-(\d+)", out).group(1))
+
+    def gtk(self, queue="Q"):
+        """What GTK's print system shows for the queue; None without GTK."""
+        if self.gtk_missing:
+            return None
+        out = self.run(SYSTEM_PYTHON, os.path.join(HERE, "gtk_printer.py"), queue)
+        return json.loads(out.strip().splitlines()[-1])
+
+    def stop(self):
+        if self.xvfb:
+            self.xvfb.terminate()
+            self.xvfb.wait(timeout=30)
+        subprocess.run([self.sandbox, "stop", self.root], capture_output=True, timeout=60)
+
+
+def until(what, seconds, step=0.3):
+    deadline = time.time() + seconds
+    while True:
+        got = what()
+        if got or time.time() > deadline:
+            return got
+        time.sleep(step)
+
+
+def queue_says(cups):
+    text = cups.state()
+    return (values(text, "printer-state") + [""])[0], sorted(values(text, "printer-state-reasons")), text
+
+
+def scenario_cups(args, work):  # noqa: C901 - one story
+    """A CUPS driverless queue and GTK, on the application's printer out of
+    paper: the job waits, the queue and GTK say why, and nothing stale stays."""
+    bed = Bed(args, work)
+    app = App(args, work)
+    app.prefix = ["ip", "netns", "exec", bed.ns] + app.prefix
+    ns = ["ip", "netns", "exec", bed.ns]
+    cups = None
+    seen = []  # (moment, queue state, queue reasons, GTK) for the log
+
+    def note(moment):
+        state_, reasons, _ = queue_says(cups)
+        gtk = cups.gtk()
+        seen.append((moment, state_, " ".join(reasons), gtk and f"{gtk['icon']}: {gtk['message']!r}"))
+        return reasons, gtk
+
+    try:
+        app.start()
+        name = added(app, "Vexo VEXO 10.77.0.11", ns)
+        cups = Cups(args, work, ns)
+        cups.run("lpadmin", "-p", "Q", "-E", "-v", app.uri(name), "-m", "everywhere")
+        cups.run("cupsenable", "Q")
+        pdf = os.path.join(work, "sample.pdf")
+        subprocess.run(["ps2pdf", "-sPAPERSIZE=a4", os.path.join(HERE, "..", "..", "tests", "e2e", "sample.ps"), pdf],
+                       check=True, timeout=60)
+        os.chmod(pdf, 0o644)
+
+        reasons, gtk = note("idle, printer ready")
+        assert reasons == ["none"] and (not gtk or gtk["icon"] == "printer"), seen
+        bed.ctl("status", "3079")
+        wait_for(app, name, ns, ["media-empty", "media-needed"], 80)
+        # An idle queue asks nobody: CUPS learns the printer's state only from
+        # the backend of a job.
+        reasons, gtk = note("idle, no paper")
+        assert reasons == ["none"], seen
+
+        first = cups.lp(pdf, "first")
+        waiting = until(lambda: queue_says(cups)[1] == ["media-empty", "media-needed"], 20)
+        assert waiting, f"the queue never showed the printer's reasons:\n{queue_says(cups)[2]}\n{app.log_text()}"
+        text = cups.state()
+        assert values(text, "marker-levels") == ["80"] and values(text, "marker-types") == ["toner"], text
+        assert "Alerts: media-empty media-needed" in cups.run("lpstat", "-l", "-p", "Q")
+        reasons, gtk = note("job waiting, no paper")
+        if gtk:
+            assert gtk["icon"] == "printer-error" and "out of paper" in gtk["message"], gtk
+
+        # Meanwhile: a second job through the queue waits in the scheduler; a
+        # direct raster job is refused while the queue's raster job streams; a
+        # direct PNG is spooled by the application.
+        second = cups.lp(pdf, "second")
+        raster = os.path.join(work, "page.pwg")
+        subprocess.run([args.mkraster, "--space", "SW", "--pages", "1", "-o", raster], check=True, timeout=60)
+        os.chmod(raster, 0o644)
+        r = subprocess.run(ns + ["ipptool", "-tv", "-d", f"filename={raster}", "-d", "format=image/pwg-raster",
+                                 "-d", "job-name=direct-raster", "-d", "sides=one-sided", "-d", "resolution=600dpi",
+                                 "-d", "copies=1", "-d", "media-type=stationery", app.uri(name), "submit.test"],
+                           capture_output=True, text=True, timeout=60, cwd=HERE)
+        direct_raster = re.search(r"status-code = (\S+)", r.stdout)
+        png = os.path.join(work, "photo.png")
+        subprocess.run(["python3", "-c", PNG_MAKER, png], check=True)
+        os.chmod(png, 0o644)
+        direct_png = submit(app, name, ns, png, "direct-png", fmt="image/png")
+        time.sleep(1)
+        assert values(cups.job(first), "job-state") == ["processing"], cups.job(first)
+        assert values(cups.job(second), "job-state") == ["pending"], cups.job(second)
+        print(f"meanwhile: CUPS job 2 pending, direct PWG raster "
+              f"{direct_raster.group(1) if direct_raster else r.stdout[-400:]}, direct PNG "
+              f"{values(job_state(app, name, ns, direct_png), 'job-state')}")
+
+        bed.ctl("status", "1")
+        loaded = time.time()
+        for job in (first, second):
+            done = until(lambda: values(cups.job(job), "job-state") == ["completed"], 90)
+            assert done, cups.job(job) + app.log_text()
+        print(f"both queue jobs completed {time.time() - loaded:.1f} s after the paper was loaded")
+        assert values(wait_job(app, name, ns, direct_png, "completed", 60), "job-state") == ["completed"]
+        reasons, gtk = note("idle after the jobs")
+        assert reasons == ["none"], seen  # nothing stale
+        if gtk:
+            assert gtk["icon"] == "printer", gtk
+        # A change after the last job reaches the queue only with the next one.
+        bed.ctl("toner", "5")
+        wait_for(app, name, ns, ["toner-low"], 5)
+        note("idle, toner low since the last job")
+    except BaseException:
+        print("--- application log ---\n" + app.log_text())
+        raise
+    finally:
+        for moment, state_, reasons, gtk in seen:
+            print(f"{moment:40} queue {state_:10} {reasons:28} GTK {gtk}")
+        # A job still waiting for paper would hold the server's stop for a minute.
+        bed.ctl("status", "1")
+        if cups:
+            cups.stop()
+        app.stop()
+        bed.down()
+    if cups.gtk_missing:
+        print(f"GTK's reading not checked: {cups.gtk_missing}")
+        sys.exit(77)
+
+
+# Printer states for the table of what each client shows: how to bring each
+# about on the simulator and how to clear it.
+VIEW_STATES = [
+    ("ready", [], []),
+    ("no paper", [("status", "3079")], [("status", "1")]),
+    ("cover open", [("status", "3004")], [("status", "1")]),
+    ("paper jam", [("status", "3017")], [("status", "1")]),
+    ("drum missing", [("status", "1012")], [("status", "1")]),
+    ("toner low", [("toner", "5")], [("toner", "80")]),
+    ("toner empty", [("status", "2006"), ("toner", "0")], [("status", "1"), ("toner", "80")]),
+    ("not answering", [("link", "down")], [("link", "up")]),
+]
+
+
+def scenario_views(args, work):
+    """Not a check: prints what the application, a CUPS driverless queue and
+    GTK show for each printer state, idle before a job, while it runs, and
+    after the state cleared (about 3 minutes)."""
+    bed = Bed(args, work)
+    app = App(args, work)
+    app.prefix = ["ip", "netns", "exec", bed.ns] + app.prefix
+    ns = ["ip", "netns", "exec", bed.ns]
+    cups = None
+    rows = []
+
+    def view():
+        q = cups.state()
+        gtk = cups.gtk()
+        return (" ".join(values(state(app, name, ns), "printer-state-reasons")),
+                f"{values(q, 'printer-state')[0]} {' '.join(values(q, 'printer-state-reasons'))}",
+                gtk and f"{gtk['icon']} {gtk['message']!r}")
+
+    try:
+        app.start()
+        name = added(app, "Vexo VEXO 10.77.0.11", ns)
+        cups = Cups(args, work, ns)
+        cups.run("lpadmin", "-p", "Q", "-E", "-v", app.uri(name), "-m", "everywhere")
+        cups.run("cupsenable", "Q")
+        pdf = os.path.join(work, "sample.pdf")
+        subprocess.run(["ps2pdf", "-sPAPERSIZE=a4", os.path.join(HERE, "..", "..", "tests", "e2e", "sample.ps"), pdf],
+                       check=True, timeout=60)
+        os.chmod(pdf, 0o644)
+        for label, make, clear in VIEW_STATES:
+            for command in make:
+                bed.link(False) if command == ("link", "down") else bed.ctl(*command)
+            time.sleep(2 * POLL + 1)  # "not answering" takes two polls
+            rows.append((label, "idle, before a job", *view()))
+            job = cups.lp(pdf, label.replace(" ", "-"))
+            time.sleep(6)
+            rows.append((label, f"job {values(cups.job(job), 'job-state')[0]}", *view()))
+            for command in clear:
+                bed.link(True) if command == ("link", "up") else bed.ctl(*command)
+            until(lambda: values(cups.job(job), "job-state") == ["completed"], 60)
+            time.sleep(POLL + 1)
+            rows.append((label, f"cleared, job {values(cups.job(job), 'job-state')[0]}", *view()))
+    finally:
+        bed.link(True)
+        bed.ctl("status", "1")
+        print("| printer | moment | application | CUPS queue | GTK |\n| --- | --- | --- | --- | --- |")
+        for row in rows:
+            print("| " + " | ".join(str(c) for c in row) + " |")
+        if cups:
+            cups.stop()
+        app.stop()
+        bed.down()
+
+
+SCENARIOS = {"network": scenario_network, "usb": scenario_usb, "cups": scenario_cups, "views": scenario_views}
 
 
 def main():
     p = argparse.ArgumentParser()
-    for opt in ("app", "sim", "netbed", "work"):
+    for opt in ("app", "sim", "netbed", "mkraster", "inspector", "work"):
         p.add_argument("--" + opt, required=True)
+    p.add_argument("--filter")
     p.add_argument("--screenshot")
     p.add_argument("scenario", choices=sorted(SCENARIOS))
     args = p.parse_args()
     if shutil.which("ipptool") is None:
         print("ipptool missing (cups-ipp-utils)")
         return 77
-    if args.scenario == "network" and os.getuid() != 0:
+    if args.scenario in ("network", "cups", "views") and os.getuid() != 0:
         print("the namespace bed needs root")
         return 77
     # Short paths: the emulated bus's sockets live under it (108 bytes at most).

@@ -93,5 +93,27 @@ TEST(StatusPoller, SleepingPrinterIsLeftAloneUntilAsked)
     }
 }
 
+TEST(StatusPoller, ReadNowWaitsForAReadingBegunAfterTheCall)
+{
+    // Each reading takes 200 ms and answers the code it began with.
+    std::atomic<int> code{1};
+    std::atomic<int> calls{0};
+    StatusCache cache;
+    StatusPoller poller(
+        [&] {
+            const int now = code;
+            ++calls;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return Reading{true, now, 50};
+        },
+        {"VEXO", Link::network, false, std::chrono::hours(1)}, cache);
+    while (calls == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    code = 3079;  // the printer changes while the first reading is under way
+    ASSERT_TRUE(poller.readNow(std::chrono::seconds(5)));
+    EXPECT_EQ(cache.copy().code, 3079);
+    EXPECT_FALSE(poller.readNow(std::chrono::milliseconds(20)));  // bounded
+}
+
 }  // namespace
 }  // namespace vexo::app

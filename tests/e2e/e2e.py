@@ -12,6 +12,7 @@ import glob
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -427,6 +428,50 @@ def scenario_drop(bed):
     print(f"job {job} ended {state} after the printer dropped the connection at {got} bytes")
 
 
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def scenario_nopaper(bed):
+    """The simulated printer, out of paper, reads nothing: the job waits in
+    the backend, and prints whole once paper is loaded."""
+    check(bed.args.sim, "--sim is needed")
+    jobs = os.path.join(bed.work, "jobs")
+    os.makedirs(jobs, exist_ok=True)
+    control = os.path.join(bed.work, "sim-ctl")
+    raw = free_port()
+    sim = subprocess.Popen([bed.args.sim, "serve", "--control", control, "--listen", "127.0.0.1",
+                            "--port", str(free_port()), "--raw-port", str(raw), "--jobs", jobs,
+                            "--status", "3079", "--toner", "80"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    ctl = lambda *c: run([bed.args.sim, "ctl", "--control", control, *c])
+    try:
+        deadline = time.monotonic() + 10
+        while subprocess.run([bed.args.sim, "ctl", "--control", control, "get"],
+                             capture_output=True).returncode != 0:
+            check(time.monotonic() < deadline, "the simulator did not start")
+            time.sleep(0.05)
+        run(["lpadmin", "-p", "vexo", "-v", f"socket://127.0.0.1:{raw}/?snmp=false"], env=bed.env)
+        job, _ = bed.print(wait=False)
+        time.sleep(8)
+        check(bed.job_state(job) == "processing", f"job {bed.job_state(job)} while the printer has no paper")
+        check(os.path.getsize(os.path.join(jobs, "job-1.vxo")) == 0, "a printer without paper read the job")
+        # What the spooler says meanwhile: the backend's words, not the printer's.
+        out = run(["lpstat", "-l", "-p", "vexo"], env=bed.env).stdout.decode()
+        print("while waiting: " + " / ".join(l.strip() for l in out.splitlines()[:2]))
+        ctl("status", "1")
+        check(bed.wait_state(job, 30) == "completed", "the job did not complete once paper was loaded")
+        path = os.path.join(jobs, "job-1.vxo")
+        rc, text = bed.inspect(path)
+        check(rc == 0 and "Event=EndOfJob" in open(path, "rb").read().decode("latin-1"),
+              f"the printer got an incomplete job:\n{text}")
+    finally:
+        sim.terminate()
+        sim.wait(timeout=30)
+
+
 DROP_AFTER = 30000
 PRINTER_OPTIONS = {
     "cancel": ["--throttle", "40000"],
@@ -441,6 +486,7 @@ SCENARIOS = {
     "counts": scenario_counts,
     "cancel": scenario_cancel,
     "drop": scenario_drop,
+    "nopaper": scenario_nopaper,
 }
 
 
@@ -451,6 +497,7 @@ def main():
     ap.add_argument("--mkraster", required=True)
     ap.add_argument("--sandbox", required=True)
     ap.add_argument("--work", required=True)
+    ap.add_argument("--sim")
     ap.add_argument("scenario", choices=sorted(SCENARIOS))
     args = ap.parse_args()
     if os.geteuid() != 0:
