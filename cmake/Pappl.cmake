@@ -42,8 +42,18 @@ endif()
 
 find_package(PkgConfig REQUIRED)
 set(ENV{PKG_CONFIG_PATH} "${_pappl_prefix}/lib/pkgconfig")
-unset(__pkg_config_checked_PAPPL CACHE)  # look again when the key changed
+# Look again when the key changed. The libraries found are cached too: a
+# build tree that once linked Debian's libpappl.so would keep linking it.
+unset(__pkg_config_checked_PAPPL CACHE)
+get_cmake_property(_cached CACHE_VARIABLES)
+list(FILTER _cached INCLUDE REGEX "^pkgcfg_lib_PAPPL_")
+foreach(v IN LISTS _cached)
+  unset(${v} CACHE)
+endforeach()
 pkg_check_modules(PAPPL REQUIRED IMPORTED_TARGET GLOBAL pappl)
 if(NOT PAPPL_PREFIX STREQUAL _pappl_prefix)
   message(FATAL_ERROR "pkg-config found PAPPL in ${PAPPL_PREFIX}, not the patched one in ${_pappl_prefix}")
+endif()
+if(NOT pkgcfg_lib_PAPPL_pappl STREQUAL "${_pappl_prefix}/lib/libpappl.a")
+  message(FATAL_ERROR "PAPPL would be linked from ${pkgcfg_lib_PAPPL_pappl}, not ${_pappl_prefix}/lib/libpappl.a")
 endif()

@@ -84,9 +84,13 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void* dat
     if (!system)
         return nullptr;
 
-    // No papplSystemSetHostName: in PAPPL 1.3.1 it also renames the machine
-    // (/etc/hostname, sethostname, Avahi), which as root it would do.
     papplSystemAddListeners(system, std::strcmp(listen, "*") == 0 ? nullptr : listen);
+    // Loopback only: the URIs and the DNS-SD services name "localhost", where
+    // the server listens, not the machine's name, whose addresses it does not
+    // listen on. Our PAPPL keeps the machine's name for "localhost" (any
+    // other name would rename the machine) and announces on loopback only.
+    if (!shared)
+        papplSystemSetHostName(system, "localhost");
 
     auto& drivers = vexo::app::driverTable();
     papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(), vexo::app::autoAddCallback,

@@ -263,7 +263,10 @@ def skip_reasons(test_file):
     return reasons
 
 
-RESULT = re.compile(r"^\s*(\S.*?)\s*\[(?:CONT\][^\[]*\[)*\s*(PASS|FAIL|SKIP)\]", re.M | re.S)
+# "    NAME [PASS]", one line; what a DISPLAY-MATCH prints may come between
+# the "[" and the verdict: after "CONT]" the name again (a monitor matched),
+# or the message alone (an EXPECT matched, as I-20.1's does).
+RESULT = re.compile(r"^[ \t]*(\S[^\n\[]*?)[ \t]*\[(?:CONT\][^\[]*\[)*[^\[\]]*?(PASS|FAIL|SKIP)\]", re.M)
 # dnssd-tests prints "B-n name: " and the verdict, with whatever the tools
 # said in between; a test whose failure branch finds no service prints none.
 DNSSD_TEST = re.compile(r"(B-\d+(?:\.\d+)*)\.? [A-Za-z][^:\n]*? tests?: ")
