@@ -9,6 +9,7 @@
 namespace vexo::filter {
 
 class SideChannel;
+class PrinterState;
 
 enum class Wording { English, Chinese, OtherEnglish };
 
@@ -54,6 +55,7 @@ struct FilterJob {
     std::FILE* out = stdout;  // the job stream
     std::FILE* log = stderr;  // filter messages
     SideChannel* sideChannel = nullptr;
+    PrinterState* printerState = nullptr;  // null: the printer's state is not shown
 };
 
 }  // namespace vexo::filter

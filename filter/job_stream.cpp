@@ -2,6 +2,7 @@
 
 #include "cancel.h"
 #include "messages.h"
+#include "printer_state.h"
 #include "side_channel.h"
 #include "spool.h"
 #include "termination.h"
@@ -25,6 +26,8 @@ cups_sc_status_t drain(FilterJob& job)
     cups_sc_status_t status = job.sideChannel->request(CUPS_SC_CMD_DRAIN_OUTPUT, 1.0);
     if (status == CUPS_SC_STATUS_IO_ERROR && !job.jobIsCanceled)
         cancelJob(job);
+    if (job.printerState)
+        job.printerState->pollWhenDue();
     return status;
 }
 

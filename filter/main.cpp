@@ -3,6 +3,7 @@
 #include "messages.h"
 #include "options.h"
 #include "page_loop.h"
+#include "printer_state.h"
 #include "side_channel.h"
 #include "spool.h"
 #include "termination.h"
@@ -59,5 +60,10 @@ int main(int argc, char* argv[])
         logLine(job, "DEBUG:[Wren] no side channel on descriptor 4; not waiting for the printer\n");
     job.sideChannel = &sideChannel;
 
-    return runJob(job, rasterFd, [](unsigned seconds) { ::sleep(seconds); });
+    PrinterState printerState(job);
+    job.printerState = &printerState;
+
+    const int status = runJob(job, rasterFd, [](unsigned seconds) { ::sleep(seconds); });
+    printerState.clear();
+    return status;
 }

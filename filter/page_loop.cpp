@@ -6,6 +6,7 @@
 #include "jbig_page.h"
 #include "job_stream.h"
 #include "messages.h"
+#include "printer_state.h"
 #include "raster_input.h"
 #include "spool.h"
 #include "termination.h"
@@ -196,6 +197,8 @@ bool createBlankPage(FilterJob& job, int n)
 int runJob(FilterJob& job, int rasterFd, Pause pause)
 {
     if (!waitForConnection(job, pause))
+        return abandonJob(job);
+    if (job.printerState && !job.printerState->waitWhileNotPrinting(pause))
         return abandonJob(job);
 
     RasterInput input(rasterFd);

@@ -6,12 +6,21 @@
 
 #include <cups/sidechannel.h>
 
+#include <string>
+
 namespace vexo::filter {
 
 class SideChannel {
 public:
     virtual ~SideChannel() = default;
     virtual cups_sc_status_t request(cups_sc_command_t command, double timeout) = 0;
+    // One SNMP GET the backend makes of the printer; `value` is the answer
+    // as the backend renders it (an octet string's bytes, a number in decimal).
+    virtual cups_sc_status_t snmpGet(const char* oid, std::string& value, double timeout)
+    {
+        (void)oid, (void)value, (void)timeout;
+        return CUPS_SC_STATUS_NOT_IMPLEMENTED;
+    }
 };
 
 // The real channel. When descriptor 4 is not a socket (closed, /dev/null, a
@@ -21,6 +30,7 @@ class CupsSideChannel final : public SideChannel {
 public:
     CupsSideChannel();
     cups_sc_status_t request(cups_sc_command_t command, double timeout) override;
+    cups_sc_status_t snmpGet(const char* oid, std::string& value, double timeout) override;
     bool present() const { return present_; }
 
 private:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SnmpReply.h"
+#include "StatusOids.h"
 
 #include <cstdint>
 #include <optional>
@@ -9,8 +10,8 @@
 
 namespace vexo::net {
 
-inline constexpr std::string_view kStatusOid = "1.3.6.1.4.1.59317.2.7.1.1";
-inline constexpr std::string_view kTonerOid = "1.3.6.1.4.1.59317.2.7.4.1";
+using ::kStatusOid;
+using ::kTonerOid;
 inline constexpr std::string_view kSysObjectIDOid = ".1.3.6.1.2.1.1.2.0";
 
 struct SnmpQueryOptions {

@@ -338,7 +338,7 @@ class Cups:
     queue Q on the application's printer, and GTK 3 reading it on a private
     X server when it can."""
 
-    def __init__(self, args, work, ns_prefix):
+    def __init__(self, args, work, ns_prefix, gtk=True):
         self.sandbox = os.path.join(HERE, "..", "..", "scripts", "cups-sandbox")
         self.root = os.path.join(work, "cups")
         self.ns = ns_prefix
@@ -348,7 +348,7 @@ class Cups:
         self.env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
         with open(os.path.join(self.root, "env")) as f:
             self.env.update(line.strip().split("=", 1) for line in f if "=" in line)
-        self.gtk_missing = self.start_x()
+        self.gtk_missing = self.start_x() if gtk else "not asked"
 
     def start_x(self):
         """Why GTK cannot read the queue, or None when it can."""
@@ -580,7 +580,49 @@ def scenario_views(args, work):
         bed.down()
 
 
-SCENARIOS = {"network": scenario_network, "usb": scenario_usb, "cups": scenario_cups, "views": scenario_views}
+def scenario_filter(args, work):
+    """The PPD queue (the project's filter, CUPS' socket backend with SNMP on)
+    on the printer out of paper: the job waits, the queue shows the printer's
+    reasons through the filter, and none stays once the job is printed."""
+    bed = Bed(args, work)
+    cups = None
+    try:
+        bed.ctl("status", "3079")
+        cups = Cups(args, work, ["ip", "netns", "exec", bed.ns], gtk=False)
+        # The backend asks with the community of CUPS' snmp.conf; the printer's is not "public".
+        with open(os.path.join(cups.root, "etc", "snmp.conf"), "w") as f:
+            f.write("Community ramble\n")
+        cups.run("lpadmin", "-p", "vexo", "-E", "-v", "socket://10.77.0.11:9100")
+        raster = os.path.join(work, "pages.ras")
+        subprocess.run([args.mkraster, "--pages", "2", "-o", raster], check=True, timeout=60)
+        os.chmod(raster, 0o644)
+        out = cups.run("lp", "-d", "vexo", raster)
+        job = int(re.search(r"request id is vexo-(\d+)", out).group(1))
+
+        lpstat = lambda: cups.run("lpstat", "-l", "-p", "vexo")
+        shown = until(lambda: "media-empty-error" in lpstat(), 15)
+        assert shown, f"the queue never showed the printer's reasons:\n{lpstat()}"
+        assert "media-needed-error" in lpstat(), lpstat()
+        assert values(cups.job(job, "vexo"), "job-state") == ["processing"]
+        assert values(cups.state("vexo"), "marker-levels") == ["80"], cups.state("vexo")
+        print("while waiting: " + " / ".join(line.strip() for line in lpstat().splitlines()[:3]))
+
+        bed.ctl("status", "1")
+        done = until(lambda: values(cups.job(job, "vexo"), "job-state") == ["completed"], 30)
+        assert done, cups.job(job, "vexo")
+        folder = os.path.join(bed.run_dir, bed.name, "p1", "jobs")
+        printed = jobs_in(folder)
+        assert len(printed) == 1 and pages_of(args, os.path.join(folder, printed[0])) == 2, printed
+        after = lpstat()
+        assert "media-" not in after, f"a reason stayed on the queue:\n{after}"
+    finally:
+        if cups:
+            cups.stop()
+        bed.down()
+
+
+SCENARIOS = {"network": scenario_network, "usb": scenario_usb, "cups": scenario_cups, "views": scenario_views,
+             "filter": scenario_filter}
 
 
 def main():
