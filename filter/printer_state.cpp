@@ -18,14 +18,6 @@ namespace {
 // The backend waits up to a second for the printer's SNMP agent.
 constexpr double kAnswerTimeout = 2.0;
 
-// Conditions in which the printer takes no job data until someone acts.
-bool stopsPrinting(const std::string& keyword)
-{
-    return keyword == "media-empty" || keyword == "media-needed" || keyword == "cover-open" ||
-           keyword == "media-jam" || keyword == "marker-supply-empty" || keyword == "toner-empty" ||
-           keyword == "input-tray-missing";
-}
-
 std::optional<int> number(const std::string& text)
 {
     int value = 0;
@@ -48,11 +40,10 @@ std::optional<PrinterReading> readingFrom(const std::string& statusText)
     if (reason.keyword.empty())
         return reading;
     reading.message = decoded.message;
-    reading.reasons.push_back(reason.keyword + "-" + reason.severity);
-    // An empty tray with a job waiting for it: clients look for both.
-    if (reason.keyword == "media-empty" && reason.severity == "error")
-        reading.reasons.push_back("media-needed-error");
-    reading.cannotPrint = reason.severity == "error" && stopsPrinting(reason.keyword);
+    for (const std::string& keyword : reasonKeywords(reason)) {
+        reading.reasons.push_back(keyword + "-" + reason.severity);
+        reading.cannotPrint = reading.cannotPrint || stopsPrinting(keyword);
+    }
     return reading;
 }
 

@@ -69,11 +69,10 @@ PrinterStatus statusFrom(const Reading& reading, std::string_view model, Link li
     const StateReason reason = stateReason(status.code, status.level);
     if (!reason.keyword.empty())
         status.reason = reason.keyword + "-" + reason.severity;
-    status.reasons = reasonBit(reason.keyword);
-    // The tray is empty and the job waiting needs paper from it: clients and
-    // the IPP Everywhere tests look for both keywords.
-    if (status.reasons & PAPPL_PREASON_MEDIA_EMPTY)
-        status.reasons |= PAPPL_PREASON_MEDIA_NEEDED;
+    for (const std::string& keyword : reasonKeywords(reason)) {
+        status.reasons |= reasonBit(keyword);
+        status.stopsPrinting = status.stopsPrinting || ::stopsPrinting(keyword);
+    }
     // A nearly empty cartridge is low to every client, whatever the code says.
     if (status.toner && *status.toner <= kTonerLowLevel &&
         !(status.reasons & (PAPPL_PREASON_TONER_EMPTY | PAPPL_PREASON_TONER_LOW)))

@@ -16,6 +16,7 @@ namespace vexo::app {
 struct PrinterStatus {
     bool known = false;  // nothing read yet: leave PAPPL's state alone
     pappl_preason_t reasons = PAPPL_PREASON_NONE;
+    bool stopsPrinting = false;  // the printer takes no job data until someone acts
     std::vector<pappl_supply_t> supplies;
     // What the printer said, as the monitor shows it.
     std::int64_t code = 0;
@@ -50,15 +51,7 @@ inline constexpr pappl_preason_t kPrinterReasons =
     PAPPL_PREASON_TONER_EMPTY | PAPPL_PREASON_TONER_LOW | PAPPL_PREASON_OTHER | PAPPL_PREASON_OFFLINE |
     PAPPL_PREASON_INPUT_TRAY_MISSING | PAPPL_PREASON_MARKER_SUPPLY_EMPTY | PAPPL_PREASON_MARKER_SUPPLY_LOW | PAPPL_PREASON_MEDIA_NEEDED;
 
-// Reasons in which the printer stops reading a job until they clear.
-inline constexpr pappl_preason_t kStopsPrinting = PAPPL_PREASON_COVER_OPEN | PAPPL_PREASON_MEDIA_EMPTY |
-                                                  PAPPL_PREASON_MEDIA_NEEDED | PAPPL_PREASON_MEDIA_JAM |
-                                                  PAPPL_PREASON_MARKER_SUPPLY_EMPTY | PAPPL_PREASON_OFFLINE;
-
-inline bool stopsPrinting(const PrinterStatus& status)
-{
-    return status.known && (status.reasons & kStopsPrinting);
-}
+inline bool stopsPrinting(const PrinterStatus& status) { return status.known && status.stopsPrinting; }
 
 // PAPPL's status callback: applies the cache of the printer, if any.
 bool applyCachedStatus(pappl_printer_t* printer);

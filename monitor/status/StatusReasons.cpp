@@ -73,3 +73,19 @@ StateReason stateReason(std::int64_t code, std::int64_t level)
     }
     return {std::string(keyword), "error"};
 }
+
+std::vector<std::string> reasonKeywords(const StateReason& reason)
+{
+    if (reason.keyword.empty())
+        return {};
+    if (reason.keyword == "media-empty")
+        return {reason.keyword, "media-needed"};
+    return {reason.keyword};
+}
+
+bool stopsPrinting(std::string_view keyword)
+{
+    static constexpr std::string_view kStops[] = {"cover-open", "media-empty",         "media-needed",
+                                                  "media-jam",  "marker-supply-empty", "offline"};
+    return std::find(std::begin(kStops), std::end(kStops), keyword) != std::end(kStops);
+}

@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // What a status code means to an IPP client: the printer-state-reasons
 // keyword of the condition, its severity taken from the level the code
@@ -26,3 +27,10 @@ struct StateReason {
 // warning takes the milder form of its condition where one exists
 // ("toner-empty" becomes "toner-low"); normal codes report nothing.
 StateReason stateReason(std::int64_t code, std::int64_t level);
+
+// Every keyword a reason stands for: an empty tray is also media-needed, as a
+// job waits for it (clients and the IPP Everywhere tests look for both).
+std::vector<std::string> reasonKeywords(const StateReason& reason);
+
+// Conditions in which the printer takes no job data until someone acts.
+bool stopsPrinting(std::string_view keyword);
