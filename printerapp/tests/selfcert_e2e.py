@@ -189,21 +189,16 @@ def wait_for(condition, seconds, what):
     raise AssertionError(f"{what} did not come up within {seconds} s")
 
 
-def make_network(work, mode):
-    """The application's host and, shared, a client beside it on a private
-    link; both ends of the link stay inside the namespaces."""
+def make_network(work):
+    """The application's host and a client beside it on a private link (the
+    tester when shared, a bystander that must see nothing in localhost mode);
+    both ends of the link stay inside the namespaces."""
     base = f"vxt{os.getpid()}sc"
     hosts = {"host": Host(base + "-h", "vexo-selfcert", work)}
     try:
-        if mode == "shared":
-            hosts["client"] = Host(base + "-c", "vexo-tester", work)
-            subprocess.run(["ip", "-n", hosts["host"].ns, "link", "add", "eth0", "type", "veth", "peer", "name",
-                            "eth0", "netns", hosts["client"].ns], check=True, timeout=30)
-        else:
-            # Avahi needs a multicast link even to answer questions asked on this host.
-            subprocess.run(["ip", "-n", hosts["host"].ns, "link", "add", "eth0", "type", "veth", "peer", "name",
-                            "eth1"], check=True, timeout=30)
-            subprocess.run(["ip", "-n", hosts["host"].ns, "link", "set", "eth1", "up"], check=True, timeout=30)
+        hosts["client"] = Host(base + "-c", "vexo-tester", work)
+        subprocess.run(["ip", "-n", hosts["host"].ns, "link", "add", "eth0", "type", "veth", "peer", "name",
+                        "eth0", "netns", hosts["client"].ns], check=True, timeout=30)
         for role, h in hosts.items():
             subprocess.run(["ip", "-n", h.ns, "addr", "add", NET[role] + "/24", "dev", "eth0"], check=True,
                            timeout=30)
@@ -395,10 +390,10 @@ def main():
     os.symlink(os.path.join(tree, "tools"), os.path.join(work, "tools"))
 
     started = time.time()
-    hosts = make_network(work, args.mode)
+    hosts = make_network(work)
     app = App(argparse.Namespace(app=args.app), work)
     app.port = PORT
-    tester = hosts.get("client", hosts["host"])
+    tester = hosts["client" if args.mode == "shared" else "host"]
     try:
         usb = UsbPrinter(args.sim, app, hosts["host"])
         app.env.update(UMOCKDEV_DIR=usb.bus, LD_PRELOAD="libumockdev-preload.so.0")
@@ -414,6 +409,16 @@ def main():
         find = tester.prefix() + [os.path.join(tree, "tools", "ippfind"), "--literal-name", PRINTER,
                                   "_ipp._tcp", "-T", "2", "--quiet"]
         wait_for(lambda: subprocess.run(find, timeout=30).returncode == 0, 60, "the printer's DNS-SD service")
+        if args.mode == "localhost":
+            # Announced on this machine only: the network, where the
+            # machine itself is seen, must not see a printer it cannot reach.
+            seen = hosts["client"].prefix() + ["getent", "hosts", hosts["host"].name + ".local"]
+            wait_for(lambda: NET["host"] in subprocess.run(seen, capture_output=True, text=True,
+                                                           timeout=30).stdout, 30, "the machine on the network")
+            bystander = hosts["client"].prefix() + find[len(tester.prefix()):]
+            bystander[bystander.index("-T") + 1] = "5"
+            assert subprocess.run(bystander, timeout=30).returncode != 0, \
+                "a loopback-only printer is announced on the network"
 
         table, outputs = [], {}
         for script in SUITES:
