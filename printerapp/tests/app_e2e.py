@@ -379,6 +379,12 @@ def scenario_restart(args, app, work):
     app.add("Kept")
     assert "vexo \"Vexo VEXO\"" in app.run("drivers").stdout
     app.run("modify", "-d", "Kept", "-o", "printer-darkness-configured=60")
+    # a job that never got a document is saved without a format; loading it
+    # must neither lose the jobs after it nor misread the rest of the file
+    ipptool("-t", "-d", "expect-state=7", app.uri("Kept"), "create-job.test")
+    page = os.path.join(work, "submitted.png")
+    subprocess.run(["python3", "-c", PNG_MAKER, page], check=True)
+    submit(app, "Kept", page, "after-empty", fmt="image/png")
     time.sleep(1.5)  # the state is saved by the server's loop
     started = time.time()
     app.stop(subcommand=True)
@@ -388,12 +394,13 @@ def scenario_restart(args, app, work):
     assert printers.split() == ["Kept"], printers + app.log_text()
     status = app.run("status").stdout
     print(status)
+    assert "Unknown directive" not in app.log_text(), app.log_text()
+    jobs = ipptool("-tv", "-d", "which-jobs=completed", app.uri("Kept"), "jobs.test")
+    assert "no-document" in jobs and "after-empty" in jobs, jobs
     attrs = ipptool("-tv", app.uri("Kept"), "attributes.test")
     assert "printer-darkness-configured (integer) = 60" in attrs, attrs
     assert "printer-make-and-model (textWithoutLanguage) = Vexo VEXO" in attrs
     # the command line's own way to print
-    page = os.path.join(work, "submitted.png")
-    subprocess.run(["python3", "-c", PNG_MAKER, page], check=True)
     app.run("submit", "-d", "Kept", "-o", "print-quality=draft", page)
     path = os.path.join(app.out, "submitted.png.vxo")
     deadline = time.time() + 60
