@@ -5,6 +5,7 @@
 #include "print_job.h"
 #include "printer_status.h"
 #include "printer_watch.h"
+#include "stuck_write.h"
 
 #include <cstring>
 #include <fcntl.h>
@@ -14,22 +15,55 @@
 namespace vexo::app {
 namespace {
 
+// The job's device. A printer that cannot print does not read: data waits
+// here, the job saying why, rather than in a write that cannot be cancelled.
 class DeviceOutput final : public Output {
 public:
-    explicit DeviceOutput(pappl_device_t* device) : device_(device) {}
+    DeviceOutput(pappl_job_t* job, pappl_device_t* device)
+        : job_(job), device_(device), watch_(watchOf(papplJobGetPrinter(job)))
+    {
+    }
     bool write(const void* data, std::size_t size) override
     {
-        return papplDeviceWrite(device_, data, size) == static_cast<ssize_t>(size);
+        if (!ready())
+            return false;
+        if (watch_)
+            watch_->writeStarted();
+        const bool ok = papplDeviceWrite(device_, data, size) == static_cast<ssize_t>(size);
+        if (watch_)
+            watch_->writeEnded();
+        return ok;
     }
-    void flush() override { papplDeviceFlush(device_); }
+    void flush() override
+    {
+        if (!ready())
+            return;
+        if (watch_)
+            watch_->writeStarted();
+        papplDeviceFlush(device_);
+        if (watch_)
+            watch_->writeEnded();
+    }
 
 private:
+    // A cancelled job's last words go out only to a printer that reads.
+    bool ready()
+    {
+        if (!watch_)
+            return true;
+        if (papplJobIsCanceled(job_))
+            return watch_->takesData();
+        return watch_->waitUntilPrintable(job_);
+    }
+
+    pappl_job_t* job_;
     pappl_device_t* device_;
+    PrinterWatch* watch_;
 };
 
 // What one job keeps between the callbacks.
 struct JobState {
-    JobState(pappl_device_t* device, const JobChoices& choices) : out(device), job(out, choices) {}
+    JobState(pappl_job_t* job, pappl_device_t* device, const JobChoices& choices) : out(job, device), job(out, choices) {}
     DeviceOutput out;
     PrintJob job;
 };
@@ -63,7 +97,7 @@ bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
     if (PrinterWatch* watch = watchOf(papplJobGetPrinter(job)))
         watch->jobStarted(job);
     // The header here is PAPPL's guess; each page brings its own.
-    papplJobSetData(job, new JobState(device, choicesOf(options)));
+    papplJobSetData(job, new JobState(job, device, choicesOf(options)));
     return true;
 }
 
@@ -95,10 +129,23 @@ bool endPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned pa
     if (papplJobIsCanceled(job))
         return true;  // the job's end sends the cancel
     if (!state->job.endPage()) {
+        if (papplJobIsCanceled(job) || !papplSystemIsRunning(papplPrinterGetSystem(papplJobGetPrinter(job))))
+            return true;  // cancelled, or the server stops, while the printer did not take the page
         abortJob(job, "Page " + std::to_string(page) + " could not be sent to the printer.");
         return false;
     }
     return true;
+}
+
+// A cancelled job that left part of itself in a printer that does not read
+// ends the connection: the printer drops the part, and closing the device
+// (which sends what PAPPL still buffers) cannot block.
+void letGo(pappl_job_t* job, bool sentAny)
+{
+    PrinterWatch* watch = watchOf(papplJobGetPrinter(job));
+    if (sentAny && papplJobIsCanceled(job) && watch && !watch->takesData() &&
+        breakConnection(papplPrinterGetDeviceURI(papplJobGetPrinter(job))))
+        papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Cancelled while the printer does not read: connection closed.");
 }
 
 bool endJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
@@ -114,7 +161,12 @@ bool endJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
         abortJob(job, "The end of the job could not be sent to the printer.");
         state->job.cancel();
         ok = false;
+    } else {
+        // Its own last word, not a state of the printer that has since cleared.
+        const int pages = state->job.pagesSent();
+        papplJobSetMessage(job, "Printed %d page%s.", pages, pages == 1 ? "" : "s");
     }
+    letGo(job, state->job.started());
     papplJobSetData(job, nullptr);
     delete state;
     if (PrinterWatch* watch = watchOf(papplJobGetPrinter(job)))
@@ -147,21 +199,25 @@ bool sendFile(pappl_job_t* job, pappl_device_t* device)
     bool ok = true;
     bool sentAny = false;
     ssize_t got;
+    DeviceOutput out(job, device);
     while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
         if (papplJobIsCanceled(job))
             break;
-        if (papplDeviceWrite(device, buffer, static_cast<std::size_t>(got)) != got) {
-            ok = false;
+        if (!out.write(buffer, static_cast<std::size_t>(got))) {
+            ok = papplJobIsCanceled(job);
             break;
         }
         sentAny = true;
     }
     ::close(fd);
     if (papplJobIsCanceled(job) && sentAny)
-        papplDevicePuts(device, joblang::kCancelJob);
-    papplDeviceFlush(device);
+        out.write(joblang::kCancelJob, std::strlen(joblang::kCancelJob));
+    out.flush();
+    letGo(job, sentAny);
     if (!ok || got < 0)
         abortJob(job, "The job could not be sent to the printer.");
+    else if (!papplJobIsCanceled(job))
+        papplJobSetMessage(job, "Printed.");
     return ok && got >= 0;
 }
 

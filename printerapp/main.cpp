@@ -6,6 +6,7 @@
 
 #include <pappl/pappl.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -161,6 +162,8 @@ void usage(void*)
 
 int main(int argc, char* argv[])
 {
+    // A printer that closes its connection mid-job fails the write, not the process.
+    signal(SIGPIPE, SIG_IGN);
     vexo::app::addNetworkDiscovery();
     if (argc >= 2 && std::strcmp(argv[1], "devices") == 0)
         return showDevices(argc, argv);

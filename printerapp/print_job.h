@@ -58,6 +58,8 @@ public:
     void cancel();
 
     bool failed() const { return failed_; }
+    // Whether the printer has heard of the job.
+    bool started() const { return started_; }
     int pagesSent() const { return pagesSent_; }
 
 private:

@@ -39,7 +39,8 @@ pappl_supply_t blackToner(std::optional<int> percent)
     std::strncpy(toner.description, "Black Toner", sizeof toner.description - 1);
     toner.is_consumed = true;
     toner.level = percent ? *percent : -1;  // -1: unknown
-    toner.type = PAPPL_SUPPLY_TYPE_TONER_CARTRIDGE;
+    // "toner", not "toner-cartridge": desktops draw a level only for the former.
+    toner.type = PAPPL_SUPPLY_TYPE_TONER;
     return toner;
 }
 
@@ -69,7 +70,8 @@ PrinterStatus statusFrom(const Reading& reading, std::string_view model, Link li
     if (!reason.keyword.empty())
         status.reason = reason.keyword + "-" + reason.severity;
     status.reasons = reasonBit(reason.keyword);
-    // Out of paper is also what RFC 8011 calls media-needed: a job waits for it.
+    // The tray is empty and the job waiting needs paper from it: clients and
+    // the IPP Everywhere tests look for both keywords.
     if (status.reasons & PAPPL_PREASON_MEDIA_EMPTY)
         status.reasons |= PAPPL_PREASON_MEDIA_NEEDED;
     // A nearly empty cartridge is low to every client, whatever the code says.

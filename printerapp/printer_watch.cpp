@@ -2,6 +2,7 @@
 
 #include "catalogue_drivers.h"
 #include "printer_link.h"
+#include "stuck_write.h"
 
 #include <ctime>
 #include <map>
@@ -32,7 +33,17 @@ void row(pappl_client_t* client, const char* label, const std::string& value)
 
 }  // namespace
 
-PrinterWatch::~PrinterWatch() { poller_.reset(); }
+PrinterWatch::~PrinterWatch()
+{
+    {
+        std::lock_guard lock(jobMutex_);
+        job_ = nullptr;
+    }
+    statusChanged_.notify_all();
+    if (cancelWatch_.joinable())
+        cancelWatch_.join();
+    poller_.reset();
+}
 
 void PrinterWatch::start(pappl_printer_t* printer)
 {
@@ -48,6 +59,7 @@ void PrinterWatch::start(pappl_printer_t* printer)
     papplPrinterAddLink(printer, "Printer Status", path, PAPPL_LOPTIONS_NAVIGATION | PAPPL_LOPTIONS_STATUS);
 
     const char* uri = papplPrinterGetDeviceURI(printer);
+    deviceUri_ = uri ? uri : "";
     const char* driverName = papplPrinterGetDriverName(printer);
     std::string model;
     for (const DriverInfo& driver : catalogueDrivers())
@@ -79,9 +91,10 @@ void PrinterWatch::jobStarted(pappl_job_t* job)
         jobToldOfProblem_ = false;
     }
     if (poller_) {
-        changed(cache_.copy());  // a known problem is the job's at once
-        poller_->poke();
+        tellJob(cache_.copy());  // a known problem is the job's at once
+        poller_->setJobRunning(true);
     }
+    cancelWatch_ = std::thread([this] { watchCancel(); });
 }
 
 void PrinterWatch::jobEnded()
@@ -90,21 +103,85 @@ void PrinterWatch::jobEnded()
         std::lock_guard lock(jobMutex_);
         job_ = nullptr;
     }
+    statusChanged_.notify_all();
+    if (cancelWatch_.joinable())
+        cancelWatch_.join();
     if (poller_)
-        poller_->poke();
+        poller_->setJobRunning(false);
 }
 
-void PrinterWatch::changed(const PrinterStatus& status)
+void PrinterWatch::changed(const PrinterStatus& given)
+{
+    PrinterStatus status = given;  // PAPPL takes the supplies as non-const
+    // PAPPL asks the status callback only while no job runs: set here, the
+    // printer's reasons and toner are current during a job too.
+    if (status.known && printer_) {
+        papplPrinterSetReasons(printer_, status.reasons & kPrinterReasons, ~status.reasons & kPrinterReasons);
+        if (!status.supplies.empty())
+            papplPrinterSetSupplies(printer_, static_cast<int>(status.supplies.size()), status.supplies.data());
+    }
+    tellJob(status);
+    statusChanged_.notify_all();
+}
+
+void PrinterWatch::tellJob(const PrinterStatus& status)
 {
     std::lock_guard lock(jobMutex_);
     if (!job_ || !status.known)
         return;
-    if (status.level >= 2) {
+    if (status.level >= 2 || stopsPrinting(status)) {
         papplJobSetMessage(job_, "%s", spoken(status).c_str());
+        papplJobSetReasons(job_, stopsPrinting(status) ? PAPPL_JREASON_PRINTER_STOPPED : PAPPL_JREASON_NONE,
+                           stopsPrinting(status) ? PAPPL_JREASON_NONE : PAPPL_JREASON_PRINTER_STOPPED);
         jobToldOfProblem_ = true;
     } else if (jobToldOfProblem_) {
-        papplJobSetMessage(job_, "%s", status.message.c_str());
+        papplJobSetMessage(job_, "Printing.");
+        papplJobSetReasons(job_, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);
         jobToldOfProblem_ = false;
+    }
+}
+
+bool PrinterWatch::waitUntilPrintable(pappl_job_t* job)
+{
+    std::unique_lock lock(jobMutex_);
+    pappl_system_t* system = papplPrinterGetSystem(papplJobGetPrinter(job));
+    while (!papplJobIsCanceled(job) && papplSystemIsRunning(system)) {
+        if (!poller_ || !stopsPrinting(cache_.copy()))
+            return true;
+        // Woken by each reading; the timeout bounds how late a cancel is seen.
+        statusChanged_.wait_for(lock, std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+void PrinterWatch::writeStarted()
+{
+    writingSince_ = std::chrono::steady_clock::now().time_since_epoch().count();
+}
+
+void PrinterWatch::writeEnded() { writingSince_ = 0; }
+
+// A write to a printer that stopped reading after the write began blocks
+// until the printer reads again (PAPPL's device writes have no time-out). A
+// cancelled job does not wait for that: its connection is shut, the write
+// fails and the device is free for the next job.
+void PrinterWatch::watchCancel()
+{
+    using namespace std::chrono;
+    std::unique_lock lock(jobMutex_);
+    bool tried = false;
+    while (job_) {
+        statusChanged_.wait_for(lock, milliseconds(100));
+        if (!job_ || tried || !papplJobIsCanceled(job_))
+            continue;
+        const auto since = writingSince_.load();
+        const auto stuck = steady_clock::now() - steady_clock::time_point(steady_clock::duration(since));
+        if (since != 0 && stuck > milliseconds(500)) {
+            tried = true;
+            const bool broken = breakConnection(deviceUri_);
+            papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "Cancelled while the printer was not reading: %s.",
+                        broken ? "connection closed" : "waiting for the printer to read");
+        }
     }
 }
 

@@ -8,9 +8,13 @@
 
 #include <pappl/pappl.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace vexo::app {
 
@@ -27,19 +31,38 @@ public:
     void jobStarted(pappl_job_t* job);
     void jobEnded();
 
+    // Before each write of job data: waits while the printer is known not to
+    // print (no paper, cover open, ...), the job saying why. False when the
+    // job was cancelled or the server is stopping meanwhile.
+    bool waitUntilPrintable(pappl_job_t* job);
+    // Whether the printer, as last read, takes data now.
+    bool takesData() const { return !stopsPrinting(cache_.copy()); }
+
+    // Around each device write of a job: a write the printer does not take
+    // blocks, and a cancelled job's stuck write is broken off.
+    void writeStarted();
+    void writeEnded();
+
     const StatusCache& cache() const { return cache_; }
 
 private:
     static bool statusPage(pappl_client_t* client, void* data);
     void changed(const PrinterStatus& status);
+    void tellJob(const PrinterStatus& status);
+    void watchCancel();
 
     StatusCache cache_;
     std::unique_ptr<StatusPoller> poller_;
     pappl_printer_t* printer_ = nullptr;
     std::string pagePath_;
+    std::string deviceUri_;
     std::mutex jobMutex_;
+    std::condition_variable statusChanged_;
     pappl_job_t* job_ = nullptr;  // between the job's start and end callbacks
     bool jobToldOfProblem_ = false;
+    // Set while a device write is under way: when it began.
+    std::atomic<std::chrono::steady_clock::time_point::rep> writingSince_{0};
+    std::thread cancelWatch_;
 };
 
 // The watch of a printer, from its driver data.

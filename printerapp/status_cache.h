@@ -50,6 +50,16 @@ inline constexpr pappl_preason_t kPrinterReasons =
     PAPPL_PREASON_TONER_EMPTY | PAPPL_PREASON_TONER_LOW | PAPPL_PREASON_OTHER | PAPPL_PREASON_OFFLINE |
     PAPPL_PREASON_INPUT_TRAY_MISSING | PAPPL_PREASON_MARKER_SUPPLY_EMPTY | PAPPL_PREASON_MARKER_SUPPLY_LOW | PAPPL_PREASON_MEDIA_NEEDED;
 
+// Reasons in which the printer stops reading a job until they clear.
+inline constexpr pappl_preason_t kStopsPrinting = PAPPL_PREASON_COVER_OPEN | PAPPL_PREASON_MEDIA_EMPTY |
+                                                  PAPPL_PREASON_MEDIA_NEEDED | PAPPL_PREASON_MEDIA_JAM |
+                                                  PAPPL_PREASON_MARKER_SUPPLY_EMPTY | PAPPL_PREASON_OFFLINE;
+
+inline bool stopsPrinting(const PrinterStatus& status)
+{
+    return status.known && (status.reasons & kStopsPrinting);
+}
+
 // PAPPL's status callback: applies the cache of the printer, if any.
 bool applyCachedStatus(pappl_printer_t* printer);
 

@@ -27,16 +27,26 @@ void StatusPoller::poke()
     wake_.notify_all();
 }
 
+void StatusPoller::setJobRunning(bool running)
+{
+    {
+        std::lock_guard lock(mutex_);
+        jobRunning_ = running;
+        poked_ = true;
+    }
+    wake_.notify_all();
+}
+
 void StatusPoller::run()
 {
     std::unique_lock lock(mutex_);
     while (true) {
         // A sleeping printer is left alone until asked: a query would keep it awake.
         const auto due = [this] { return stop_ || poked_; };
-        if (asleep_)
+        if (asleep_ && !jobRunning_)
             wake_.wait(lock, due);
         else
-            wake_.wait_for(lock, options_.interval, due);
+            wake_.wait_for(lock, jobRunning_ ? options_.jobInterval : options_.interval, due);
         if (stop_)
             return;
         poked_ = false;

@@ -1,6 +1,7 @@
-// One thread per printer that reads the printer's status: every 6 s, and at
-// once when asked (a job starts or ends, the status page is opened). It goes
-// on during jobs, so that a job stopped by the printer says why. Results go to the printer's StatusCache; nothing here waits on
+// One thread per printer that reads the printer's status: every 6 s (2 s
+// while a job runs), and at once when asked (a job starts or ends, the status
+// page is opened). It goes on during jobs, so that a job stopped by the
+// printer says why. Results go to the printer's StatusCache; nothing here waits on
 // PAPPL and PAPPL never waits on this.
 #pragma once
 
@@ -25,6 +26,8 @@ public:
         Link link = Link::network;
         bool hasWakeUp = false;  // the model reports sleep (2009) and is left asleep
         std::chrono::milliseconds interval{6000};
+        // While a job runs: a printer that stops mid-job says so soon.
+        std::chrono::milliseconds jobInterval{2000};
     };
 
     // Starts polling at once. changed runs on the poller's thread after
@@ -38,6 +41,9 @@ public:
     // Reads the printer now, even one left asleep; never blocks.
     void poke();
 
+    // A job runs: read at the job interval, starting now.
+    void setJobRunning(bool running);
+
 private:
     void run();
 
@@ -50,6 +56,7 @@ private:
     bool stop_ = false;
     bool poked_ = true;  // the first reading at start
     bool asleep_ = false;
+    bool jobRunning_ = false;
     std::thread thread_;
 };
 

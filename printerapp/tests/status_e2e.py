@@ -4,7 +4,8 @@ application started as a normal user, pointed at the printer simulator on the
 network (behind a real snmpd in the namespace bed) or on the emulated USB bus,
 and read with ipptool the way IPP clients read it.
 
-    status_e2e.py --app BIN --sim BIN --netbed SCRIPT --work DIR [--screenshot PNG] SCENARIO
+    status_e2e.py --app BIN --sim BIN --netbed SCRIPT --mkraster BIN --inspector BIN --work DIR
+                  [--screenshot PNG] SCENARIO
 """
 import argparse
 import os
@@ -17,7 +18,7 @@ import tempfile
 import time
 
 import ipp_client
-from app_e2e import App, HERE
+from app_e2e import App, HERE, PNG_MAKER
 
 POLL = 6  # the application's polling interval, seconds
 USB_URI = "usb://Vexo/VEXO?serial=VX77000001"  # what PAPPL makes of the emulated printer's answers
@@ -108,15 +109,15 @@ def wait_for(app, printer, ns_prefix, reasons, level, polls=2):
 def follow(app, printer, printer_sim, ns_prefix, vanish):
     text = wait_for(app, printer, ns_prefix, ["none"], 80)
     assert values(text, "marker-low-levels") == ["10"], text
-    assert values(text, "marker-types") == ["toner-cartridge"], text
-    assert "type=tonerCartridge;" in values(text, "printer-supply")[0] and "level=80;" in text, text
+    assert values(text, "marker-types") == ["toner"], text  # the type desktops draw as a level
+    assert "type=toner;" in values(text, "printer-supply")[0] and "level=80;" in text, text
     printer_sim.ctl("status", "3004")
     wait_for(app, printer, ns_prefix, ["cover-open"], 80)
     printer_sim.ctl("status", "1")
     printer_sim.ctl("toner", "5")
     wait_for(app, printer, ns_prefix, ["toner-low"], 5)
     printer_sim.ctl("status", "3079")
-    wait_for(app, printer, ns_prefix, ["media-empty", "toner-low"], 5)
+    wait_for(app, printer, ns_prefix, ["media-empty", "media-needed", "toner-low"], 5)
     vanish(False)
     # Asked while the printer does not answer, the application answers at once:
     # the status callback only copies what the poller last read.
@@ -133,6 +134,107 @@ def follow(app, printer, printer_sim, ns_prefix, vanish):
     printer_sim.ctl("status", "1")
     printer_sim.ctl("toner", "80")
     wait_for(app, printer, ns_prefix, ["none"], 80)
+
+
+def job_state(app, printer, ns_prefix, job_id):
+    r = subprocess.run(ns_prefix + ["ipptool", "-t", "-d", f"job-id={job_id}", app.uri(printer), "job.test"],
+                       capture_output=True, text=True, timeout=60, cwd=HERE)
+    assert r.returncode == 0, r.stdout + r.stderr
+    return r.stdout
+
+
+def submit(app, printer, ns_prefix, path, name, fmt="image/pwg-raster", resolution="600dpi", copies=1):
+    r = subprocess.run(ns_prefix + ["ipptool", "-tv", "-d", f"filename={path}", "-d", f"format={fmt}",
+                                    "-d", f"job-name={name}", "-d", "sides=one-sided", "-d", f"resolution={resolution}",
+                                    "-d", f"copies={copies}", "-d", "media-type=stationery", app.uri(printer),
+                                    "submit.test"], capture_output=True, text=True, timeout=60, cwd=HERE)
+    assert r.returncode == 0, r.stdout + r.stderr
+    return int(re.search(r"job-id \(integer\) = (\d+)", r.stdout).group(1))
+
+
+def wait_job(app, printer, ns_prefix, job_id, state, seconds):
+    deadline = time.time() + seconds
+    while True:
+        text = job_state(app, printer, ns_prefix, job_id)
+        if values(text, "job-state") == [state] or time.time() > deadline:
+            return text
+        time.sleep(0.1)
+
+
+def jobs_in(folder):
+    return sorted(f for f in os.listdir(folder) if f.endswith(".vxo"))
+
+
+def pages_of(args, path):
+    r = subprocess.run([args.inspector, path], capture_output=True, text=True, timeout=60)
+    assert r.returncode == 0, r.stdout + r.stderr
+    return r.stdout.count("\npage ")
+
+
+def jobs(args, app, printer, printer_sim, ns_prefix, folder, work):  # noqa: C901 - one story
+    """Jobs meet a printer that cannot print: they wait, saying why, and go on
+    once it can; a cancel ends a waiting job at once."""
+    # A spooled format: the answer to a streamed raster Print-Job would wait
+    # for the printer too.
+    png = os.path.join(work, "photo.png")
+    subprocess.run(["python3", "-c", PNG_MAKER, png], check=True)
+    os.chmod(png, 0o644)
+
+    # No paper before the job: it waits as long as the printer does.
+    printer_sim.ctl("status", "3079")
+    wait_for(app, printer, ns_prefix, ["media-empty", "media-needed"], 80)
+    job = submit(app, printer, ns_prefix, png, "nopaper", fmt="image/png", copies=3)
+    time.sleep(10)
+    text = job_state(app, printer, ns_prefix, job)
+    assert values(text, "job-state") == ["processing"], text
+    assert "纸盘无纸" in text and "printer-stopped" in text, text
+    wait_for(app, printer, ns_prefix, ["media-empty", "media-needed"], 80, polls=0)
+    sent = [f for f in jobs_in(folder) if os.path.getsize(os.path.join(folder, f)) > 0]
+    assert sent == [], f"job data went to a printer without paper: {sent}"
+    printer_sim.ctl("status", "1")
+    text = wait_job(app, printer, ns_prefix, job, "completed", POLL + 10)
+    assert values(text, "job-state") == ["completed"], text
+    assert values(text, "job-state-message") == ["Printed 3 pages."], text  # not the cleared fault
+    (got,) = jobs_in(folder)
+    assert pages_of(args, os.path.join(folder, got)) == 3
+    wait_for(app, printer, ns_prefix, ["none"], 80, polls=0)
+
+    # The cover opened mid-job: the printer says so while the job runs; a
+    # cancel ends the job though the printer reads nothing.
+    job = submit(app, printer, ns_prefix, png, "cover", fmt="image/png", resolution="1200dpi", copies=30)
+    deadline = time.time() + 60
+    while len(jobs_in(folder)) < 2 or b"Event=EndOfPage;" not in open(os.path.join(folder, jobs_in(folder)[1]), "rb").read():
+        assert time.time() < deadline, "no page arrived:\n" + app.log_text()
+        time.sleep(0.1)
+    printer_sim.ctl("status", "3004")
+    opened = time.time()
+    wait_for(app, printer, ns_prefix, ["cover-open"], 80, polls=0)  # one job-time poll and the query
+    print(f"cover-open on the printer {time.time() - opened:.1f} s after the cover opened")
+    text = job_state(app, printer, ns_prefix, job)
+    assert values(text, "job-state") == ["processing"] and "前盖打开" in text, text
+    time.sleep(3)  # the buffers between the two fill up: the write under way blocks
+    cancelled = time.time()
+    subprocess.run(ns_prefix + ["ipptool", "-t", "-d", f"job-id={job}", app.uri(printer), "cancel.test"],
+                   check=True, capture_output=True, text=True, timeout=60, cwd=HERE)
+    text = wait_job(app, printer, ns_prefix, job, "canceled", 2)
+    took = time.time() - cancelled
+    assert values(text, "job-state") == ["canceled"], f"not cancelled {took:.1f} s after the cancel:\n{text}"
+    print(f"cancelled {took:.2f} s after Cancel-Job while the printer did not read")
+    # The device is free: no connection to the printer is left open.
+    r = subprocess.run(ns_prefix + ["ss", "-Htn", "state", "established", "dst", "10.77.0.11:9100"],
+                       capture_output=True, text=True, timeout=30)
+    assert r.stdout.strip() == "", "the cancelled job's connection stayed open:\n" + r.stdout
+    assert app.spool_leftovers() == [], app.spool_leftovers()
+
+    # The device is free: the next job prints once the cover is shut.
+    printer_sim.ctl("status", "1")
+    job = submit(app, printer, ns_prefix, png, "after", fmt="image/png", copies=3)
+    text = wait_job(app, printer, ns_prefix, job, "completed", POLL + 10)
+    assert values(text, "job-state") == ["completed"], text
+    cut, after = (os.path.join(folder, f) for f in jobs_in(folder)[1:])
+    assert pages_of(args, after) == 3
+    # What the printer read of the cancelled job: whole pages, no cancel it could not take.
+    assert os.path.exists(cut[:-4] + ".done") and not open(cut, "rb").read().endswith(b"CancelJob?")
 
 
 def added(app, info, ns_prefix):
@@ -162,6 +264,7 @@ def scenario_network(args, work):
         devices = app.run("devices").stdout
         assert "socket://10.77.0.11:9100" in devices, devices
         follow(app, name, bed, ns, bed.link)
+        jobs(args, app, name, bed, ns, os.path.join(bed.run_dir, bed.name, "p1", "jobs"), work)
     except BaseException:
         print("--- application log ---\n" + app.log_text())
         raise
@@ -232,7 +335,7 @@ SCENARIOS = {"network": scenario_network, "usb": scenario_usb}
 
 def main():
     p = argparse.ArgumentParser()
-    for opt in ("app", "sim", "netbed", "work"):
+    for opt in ("app", "sim", "netbed", "mkraster", "inspector", "work"):
         p.add_argument("--" + opt, required=True)
     p.add_argument("--screenshot")
     p.add_argument("scenario", choices=sorted(SCENARIOS))

@@ -169,6 +169,73 @@ void EmulatedUsbPrinter::setGone(bool gone)
     gone_ = gone;
 }
 
+void EmulatedUsbPrinter::setJobsDir(std::string dir)
+{
+    std::lock_guard lock(mutex_);
+    jobsDir_ = std::move(dir);
+}
+
+std::vector<std::string> EmulatedUsbPrinter::jobs() const
+{
+    std::lock_guard lock(mutex_);
+    return jobs_;
+}
+
+bool EmulatedUsbPrinter::isJobData(const std::string& bytes) const
+{
+    static constexpr std::string_view start = "Event=StartOfJob;";
+    return inJob_ || std::string_view(bytes).substr(0, start.size()) == start;
+}
+
+// A printer that does not answer, or whose state stops printing, leaves the
+// job's transfers pending: the host sees them time out.
+bool EmulatedUsbPrinter::takesJobDataLocked() const
+{
+    return !statusSilent_ && !gone_ && simulator_.takesJobData();
+}
+
+void EmulatedUsbPrinter::takeJobData(const std::string& bytes)
+{
+    if (!inJob_) {
+        jobs_.emplace_back();
+        inJob_ = true;
+    }
+    std::string& job = jobs_.back();
+    job += bytes;
+    const std::string path = jobsDir_.empty() ? "" : jobsDir_ + "/job-" + std::to_string(jobs_.size());
+    if (!path.empty()) {
+        if (FILE* out = std::fopen((path + ".vxo").c_str(), "ab")) {
+            std::fwrite(bytes.data(), 1, bytes.size(), out);
+            std::fclose(out);
+        }
+    }
+    const auto endsWith = [&job](std::string_view tail) {
+        return job.size() >= tail.size() && std::string_view(job).substr(job.size() - tail.size()) == tail;
+    };
+    if (endsWith("Event=EndOfJob;") || endsWith("CancelJob?")) {
+        inJob_ = false;
+        if (!path.empty())
+            if (FILE* done = std::fopen((path + ".done").c_str(), "w"))
+                std::fclose(done);
+    }
+}
+
+void EmulatedUsbPrinter::takeBulkOut(Urb& u)
+{
+    usbdevfs_urb* urb = urbOf(u.urb);
+    std::string bytes(reinterpret_cast<const char*>(u.buffer->data), std::size_t(urb->buffer_length));
+    urb->actual_length = urb->buffer_length;
+    if (isJobData(bytes)) {
+        takeJobData(bytes);
+        return;
+    }
+    commands_.push_back(bytes);
+    std::optional<std::string> reply =
+        commandHandler_ ? commandHandler_(bytes) : asUsbReply(simulator_.handleCommand(bytes));
+    if (reply)
+        replies_.push_back({std::move(*reply), Clock::now() + replyDelay_});
+}
+
 std::vector<std::string> EmulatedUsbPrinter::commands() const
 {
     std::lock_guard lock(mutex_);
@@ -460,13 +527,11 @@ void EmulatedUsbPrinter::submit(UMockdevIoctlClient* client, UMockdevIoctlData* 
         else
             completeControl(u);
     } else if (urb->type == USBDEVFS_URB_TYPE_BULK && !in) {
-        std::string command(reinterpret_cast<const char*>(bufferData->data), std::size_t(urb->buffer_length));
-        commands_.push_back(command);
-        urb->actual_length = urb->buffer_length;
-        std::optional<std::string> reply =
-            commandHandler_ ? commandHandler_(command) : asUsbReply(simulator_.handleCommand(command));
-        if (reply)
-            replies_.push_back({std::move(*reply), Clock::now() + replyDelay_});
+        const std::string bytes(reinterpret_cast<const char*>(bufferData->data), std::size_t(urb->buffer_length));
+        if (isJobData(bytes) && !takesJobDataLocked())
+            completeNow = false;  // NAKed until the printer can print
+        else
+            takeBulkOut(u);
     } else if (urb->type == USBDEVFS_URB_TYPE_BULK && in) {
         completeNow = fillBulkIn(u);
     } else {
@@ -563,7 +628,11 @@ void EmulatedUsbPrinter::reap(UMockdevIoctlClient* client, UMockdevIoctlData* ar
 {
     // libusb polls while a transfer is pending: the moment to let late replies land.
     for (auto it = pending_.begin(); it != pending_.end();) {
-        if (urbOf(it->urb)->type == USBDEVFS_URB_TYPE_BULK && fillBulkIn(*it)) {
+        usbdevfs_urb* pendingUrb = urbOf(it->urb);
+        const bool out = pendingUrb->type == USBDEVFS_URB_TYPE_BULK && !(pendingUrb->endpoint & 0x80);
+        if (out && takesJobDataLocked())
+            takeBulkOut(*it);
+        if ((out && takesJobDataLocked()) || (pendingUrb->type == USBDEVFS_URB_TYPE_BULK && !out && fillBulkIn(*it))) {
             done_.push_back(*it);
             it = pending_.erase(it);
         } else {

@@ -78,6 +78,11 @@ public:
 
     // Empty: the simulator answers.
     void setCommandHandler(CommandHandler handler);
+    // Where jobs on the bulk pipe are saved, one file job-N.vxo each
+    // (job-N.done beside it once the job has ended); empty: kept in memory only.
+    void setJobsDir(std::string dir);
+    // The bytes of every job so far, the one under way last.
+    std::vector<std::string> jobs() const;
     // The reply becomes readable this long after its command arrived.
     void setReplyDelay(std::chrono::milliseconds delay);
     // Every ioctl fails with ENODEV, as on a device that has gone away.
@@ -138,6 +143,12 @@ private:
     // The answer to a control request the printer knows; none: it stalls.
     std::optional<std::vector<std::uint8_t>> controlReply(const Setup& setup) const;
     bool fillBulkIn(Urb& u);
+    // Job data is whatever follows "Event=StartOfJob;" up to the job's end or
+    // cancel; anything else on the pipe is a command.
+    bool isJobData(const std::string& bytes) const;
+    bool takesJobDataLocked() const;
+    void takeJobData(const std::string& bytes);
+    void takeBulkOut(Urb& u);
     void releaseUrbs();
 
     UMockdevTestbed* testbed_;
@@ -159,6 +170,9 @@ private:
     std::deque<Urb> done_;
     std::deque<Urb> pending_;
     std::vector<std::string> commands_;
+    std::vector<std::string> jobs_;
+    bool inJob_ = false;
+    std::string jobsDir_;
     std::vector<Setup> setups_;
     int opened_ = 0;
     // The one interface's state: a kernel driver bound, or a handle's claim.

@@ -30,6 +30,21 @@ std::optional<std::string_view> settingPayload(std::string_view command, std::st
 
 }  // namespace
 
+bool stopsPrinting(std::int64_t code)
+{
+    switch (code) {
+    case 3078: case 3079: case 3080:                    // no paper
+    case 2022: case 3004: case 3009:                    // a cover open
+    case 3017: case 3018: case 3019: case 3020: case 3025: case 3026: case 3064:
+    case 3070: case 3071: case 3072: case 3075: case 3076: case 3077: case 3083:  // jams and misfeeds
+    case 1012: case 2018: case 2020:                    // no drum, or one used up
+    case 4444:
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::string unescapeField(std::string_view field)
 {
     std::string out(field);
@@ -224,6 +239,12 @@ void SimulatedPrinter::setStatusDetail(std::string detail)
 {
     std::lock_guard lock(mutex_);
     statusDetail_ = std::move(detail);
+}
+
+bool SimulatedPrinter::takesJobData() const
+{
+    std::lock_guard lock(mutex_);
+    return !stopsPrinting(statusCode_);
 }
 
 std::int64_t SimulatedPrinter::toner() const

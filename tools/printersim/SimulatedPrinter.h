@@ -61,6 +61,11 @@ public:
     std::string statusDetail() const;
     void setStatusDetail(std::string detail);
 
+    // Whether the printer takes job data in its current state. A printer out
+    // of paper, with a cover open, jammed or without its drum stops reading
+    // a job until the state clears; commands are still answered.
+    bool takesJobData() const;
+
     std::int64_t toner() const;
     void setToner(std::int64_t percent);
 
@@ -125,6 +130,9 @@ private:
     std::optional<SnmpValue> tonerOverride_;
     std::vector<std::string> log_;
 };
+
+// Status codes in which the printer cannot print.
+bool stopsPrinting(std::int64_t code);
 
 // Setting commands carry "?" and ";" inside their fields as 0x01 and 0x02.
 std::string unescapeField(std::string_view field);

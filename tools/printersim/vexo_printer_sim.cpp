@@ -1,14 +1,21 @@
 // vexo-printer-sim: a printer on the network without the printer.
 //
 //   vexo-printer-sim serve --control SOCKET [--listen ADDR] [--port 9101]
+//                          [--raw-port 9100 --jobs DIR]
 //                          [--status CODE] [--detail TEXT] [--toner N]
 //       Answers the command language on the TCP command port and takes
-//       state changes on a control socket while it runs.
-//   vexo-printer-sim serve --usb --control SOCKET [--product PID] [--status ...]
+//       state changes on a control socket while it runs. With --raw-port it
+//       takes jobs on that port, one connection to a file DIR/job-N.vxo
+//       (DIR/job-N.done once the connection is over), and stops reading
+//       while its state stops printing (no paper, cover open, jam, no drum,
+//       silent), so the sender is held back as by a real printer.
+//   vexo-printer-sim serve --usb --control SOCKET [--product PID] [--jobs DIR] [--status ...]
 //       The same printer on an emulated USB bus instead of the network:
 //       prints "usb-bus DIR" once it is plugged in; a program run with
 //       UMOCKDEV_DIR=DIR and LD_PRELOAD=libumockdev-preload.so.0 finds it
-//       through libusb. "silent 1" makes it stop answering.
+//       through libusb. "silent 1" makes it stop answering. Jobs on the
+//       bulk pipe go to DIR/job-N.vxo; while the state stops printing their
+//       writes are not taken (the host's transfer times out).
 //   vexo-printer-sim pass-persist --control SOCKET
 //       snmpd's pass_persist helper: serves the status and toner objects
 //       from the running printer's state.
@@ -161,6 +168,9 @@ public:
 
     SimulatedPrinter& printer;
     std::atomic<bool> silent = false;
+
+    // A printer that does not answer does not read a job either.
+    bool takesJobData() const { return !silent && printer.takesJobData(); }
     // Told when "silent" changes, for a carrier that answers elsewhere.
     std::function<void(bool)> silenced;
     // Commands of the USB printer only; an empty answer: not one of them.
@@ -416,6 +426,60 @@ void serveCommandClient(Simulator& sim, int fd)
     close(fd);
 }
 
+// One job on the raw port, saved as it arrives. While the printer cannot
+// print nothing is read: the socket's small receive buffer fills and the
+// sender's writes stop.
+void serveRawClient(Simulator& sim, int fd, std::string path)
+{
+    FILE* out = std::fopen((path + ".vxo").c_str(), "wb");
+    char buf[4096];
+    while (out && !stopping) {
+        if (!sim.takesJobData()) {
+            pollfd p{stopPipe[0], POLLIN, 0};
+            poll(&p, 1, 50);
+            continue;
+        }
+        pollfd p[2] = {{fd, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
+        if (poll(p, 2, 100) < 0 && errno != EINTR)
+            break;
+        if (p[1].revents)
+            break;
+        if (!(p[0].revents & (POLLIN | POLLHUP | POLLERR)))
+            continue;
+        const ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        std::fwrite(buf, 1, size_t(n), out);
+        std::fflush(out);
+    }
+    if (out)
+        std::fclose(out);
+    close(fd);
+    if (FILE* done = std::fopen((path + ".done").c_str(), "w"))
+        std::fclose(done);
+}
+
+int listenTcp(const std::string& addr, int port, int receiveBuffer)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // Set before listen, so accepted connections start with it: a printer
+    // buffers little of a job it cannot print.
+    if (receiveBuffer > 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    if (inet_pton(AF_INET, addr.c_str(), &a.sin_addr) != 1 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        listen(fd, 16) != 0) {
+        std::cerr << "vexo-printer-sim: cannot listen on " << addr << ":" << port << ": " << std::strerror(errno) << "\n";
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 void answerControl(int ctl, Simulator& sim)
 {
     const int c = accept4(ctl, nullptr, nullptr, SOCK_CLOEXEC);
@@ -430,12 +494,14 @@ void answerControl(int ctl, Simulator& sim)
 
 // The printer on an emulated USB bus: the bus answers on umockdev's thread,
 // this loop only takes control commands.
-int runServeUsb(const std::string& control, std::uint16_t productID, const std::function<void(SimulatedPrinter&)>& setUp)
+int runServeUsb(const std::string& control, std::uint16_t productID, const std::string& jobsDir,
+                const std::function<void(SimulatedPrinter&)>& setUp)
 {
     try {
         usbemu::UsbBus bus;
         usbemu::EmulatedUsbPrinter& device = bus.plug(usbemu::DeviceLayout{.productID = productID});
         setUp(device.simulator());
+        device.setJobsDir(jobsDir);
         Simulator sim(device.simulator());
         sim.silenced = [&device](bool silent) {
             device.setStatusSilent(silent);
@@ -487,23 +553,15 @@ int runServeUsb(const std::string& control, std::uint16_t productID, const std::
     }
 }
 
-int runServe(const std::string& control, const std::string& listenAddr, int port, Simulator& sim)
+int runServe(const std::string& control, const std::string& listenAddr, int port, int rawPort,
+             const std::string& jobsDir, Simulator& sim)
 {
-    const int tcp = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int on = 1;
-    setsockopt(tcp, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    if (inet_pton(AF_INET, listenAddr.c_str(), &a.sin_addr) != 1) {
-        std::cerr << "vexo-printer-sim: bad listen address " << listenAddr << "\n";
-        return 2;
-    }
-    if (bind(tcp, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(tcp, 16) != 0) {
-        std::cerr << "vexo-printer-sim: cannot listen on " << listenAddr << ":" << port << ": " << std::strerror(errno)
-                  << "\n";
+    const int tcp = listenTcp(listenAddr, port, 0);
+    if (tcp < 0)
         return 1;
-    }
+    const int raw = rawPort > 0 ? listenTcp(listenAddr, rawPort, 8192) : -1;
+    if (rawPort > 0 && raw < 0)
+        return 1;
     const int ctl = listenUnix(control);
     if (ctl < 0) {
         std::cerr << "vexo-printer-sim: cannot open control socket " << control << "\n";
@@ -511,9 +569,10 @@ int runServe(const std::string& control, const std::string& listenAddr, int port
     }
 
     std::vector<std::thread> clients;
+    int jobs = 0;
     while (!stopping) {
-        pollfd p[3] = {{tcp, POLLIN, 0}, {ctl, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
-        if (poll(p, 3, -1) < 0) {
+        pollfd p[4] = {{tcp, POLLIN, 0}, {ctl, POLLIN, 0}, {stopPipe[0], POLLIN, 0}, {raw, POLLIN, 0}};
+        if (poll(p, raw >= 0 ? 4 : 3, -1) < 0) {
             if (errno == EINTR)
                 continue;
             break;
@@ -525,12 +584,19 @@ int runServe(const std::string& control, const std::string& listenAddr, int port
             if (c >= 0)
                 clients.emplace_back(serveCommandClient, std::ref(sim), c);
         }
+        if (raw >= 0 && (p[3].revents & POLLIN)) {
+            const int c = accept4(raw, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c >= 0)
+                clients.emplace_back(serveRawClient, std::ref(sim), c, jobsDir + "/job-" + std::to_string(++jobs));
+        }
         if (p[1].revents & POLLIN)
             answerControl(ctl, sim);
     }
     for (auto& t : clients)
         t.join();
     close(tcp);
+    if (raw >= 0)
+        close(raw);
     close(ctl);
     unlink(control.c_str());
     return 0;
@@ -573,9 +639,9 @@ int runPassPersist(const std::string& control)
 
 int usage()
 {
-    std::cerr << "usage: vexo-printer-sim serve --control SOCKET [--listen ADDR] [--port N] [--status CODE]\n"
-                 "                        [--detail TEXT] [--toner N]\n"
-                 "       vexo-printer-sim serve --usb --control SOCKET [--product PID] [--status CODE]\n"
+    std::cerr << "usage: vexo-printer-sim serve --control SOCKET [--listen ADDR] [--port N] [--raw-port N --jobs DIR]\n"
+                 "                        [--status CODE] [--detail TEXT] [--toner N]\n"
+                 "       vexo-printer-sim serve --usb --control SOCKET [--product PID] [--jobs DIR] [--status CODE]\n"
                  "                        [--detail TEXT] [--toner N]\n"
                  "       vexo-printer-sim pass-persist --control SOCKET\n"
                  "       vexo-printer-sim ctl --control SOCKET COMMAND [ARGS...]\n";
@@ -591,6 +657,8 @@ int main(int argc, char** argv)
     const std::string mode = argv[1];
     std::string control, listenAddr = "0.0.0.0";
     int port = 9101;
+    int rawPort = 0;
+    std::string jobsDir;
     bool usb = false;
     int productID = 77;
     std::optional<long long> status, toner;
@@ -612,6 +680,10 @@ int main(int argc, char** argv)
                 listenAddr = value();
             else if (a == "--port")
                 port = std::stoi(value());
+            else if (a == "--raw-port")
+                rawPort = std::stoi(value());
+            else if (a == "--jobs")
+                jobsDir = value();
             else if (a == "--usb")
                 usb = true;
             else if (a == "--product")
@@ -629,7 +701,7 @@ int main(int argc, char** argv)
         std::cerr << "vexo-printer-sim: " << e.what() << "\n";
         return 2;
     }
-    if (control.empty() || productID < 0 || productID > 0xFFFF)
+    if (control.empty() || productID < 0 || productID > 0xFFFF || (rawPort > 0 && jobsDir.empty()))
         return usage();
     const auto setUp = [&](SimulatedPrinter& printer) {
         if (status)
@@ -669,9 +741,9 @@ int main(int argc, char** argv)
     sigaction(SIGINT, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
     if (usb)
-        return runServeUsb(control, std::uint16_t(productID), setUp);
+        return runServeUsb(control, std::uint16_t(productID), jobsDir, setUp);
     SimulatedPrinter printer;
     setUp(printer);
     Simulator sim(printer);
-    return runServe(control, listenAddr, port, sim);
+    return runServe(control, listenAddr, port, rawPort, jobsDir, sim);
 }

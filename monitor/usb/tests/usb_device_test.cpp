@@ -3,6 +3,8 @@
 #include "UsbTransport.h"
 #include "VantorIOUSB.h"
 
+#include <libusb.h>
+
 #include <stdexcept>
 
 namespace {
@@ -91,6 +93,53 @@ TEST_F(EmulatedUsbTest, ReadTakesOneTransferIntoMaxCount)
     }
     EXPECT_EQ(printer.commands().size(), 3u);
     EXPECT_TRUE(released(files, printer));
+}
+
+}  // namespace
+
+namespace {
+
+// A job on the bulk pipe, as the printer application or the spooler's backend
+// writes it: the printer takes none of it while it cannot print (the host's
+// transfer times out, nothing is kept), still answers commands, and takes the
+// job once the state clears.
+TEST_F(EmulatedUsbTest, JobDataWaitsWhileThePrinterCannotPrint)
+{
+    auto& printer = bus.plug();
+    libusb_context* context = nullptr;
+    ASSERT_EQ(libusb_init(&context), 0);
+    libusb_device_handle* handle = libusb_open_device_with_vid_pid(context, 0x37CE, 77);
+    ASSERT_NE(handle, nullptr);
+    libusb_set_auto_detach_kernel_driver(handle, 1);
+    ASSERT_EQ(libusb_claim_interface(handle, 0), 0);
+    const auto write = [&](std::string bytes) {
+        int sent = 0;
+        return libusb_bulk_transfer(handle, 0x01, reinterpret_cast<unsigned char*>(bytes.data()), int(bytes.size()),
+                                    &sent, 300);
+    };
+    const std::string start = "Event=StartOfJob;";
+    for (const int code : {3079, 3004, 3018, 2018}) {
+        SCOPED_TRACE(code);
+        printer.simulator().setStatusCode(code);
+        EXPECT_EQ(write(start), LIBUSB_ERROR_TIMEOUT);
+        EXPECT_TRUE(printer.jobs().empty());
+    }
+    EXPECT_EQ(write("CheckwifiAP?"), 0);  // a command is no job
+    printer.simulator().setStatusCode(1);
+    EXPECT_EQ(write(start), 0);
+    printer.simulator().setStatusCode(3079);  // out of paper mid-job: the rest waits
+    EXPECT_EQ(write("page"), LIBUSB_ERROR_TIMEOUT);
+    printer.setStatusSilent(true);
+    printer.simulator().setStatusCode(1);
+    EXPECT_EQ(write("page"), LIBUSB_ERROR_TIMEOUT);  // a printer that does not answer reads nothing
+    printer.setStatusSilent(false);
+    EXPECT_EQ(write("page"), 0);
+    EXPECT_EQ(write("Event=EndOfJob;"), 0);
+    EXPECT_EQ(printer.jobs(), std::vector<std::string>{start + "pageEvent=EndOfJob;"});
+    EXPECT_EQ(printer.commands(), std::vector<std::string>{"CheckwifiAP?"});
+    libusb_release_interface(handle, 0);
+    libusb_close(handle);
+    libusb_exit(context);
 }
 
 }  // namespace
