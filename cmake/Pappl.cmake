@@ -42,7 +42,10 @@ endif()
 
 find_package(PkgConfig REQUIRED)
 set(ENV{PKG_CONFIG_PATH} "${_pappl_prefix}/lib/pkgconfig")
-unset(__pkg_config_checked_PAPPL CACHE)  # look again when the key changed
+# Look again when the key changed, the library's path included: pkg-config's
+# module caches it apart and would keep linking the old build.
+unset(__pkg_config_checked_PAPPL CACHE)
+unset(pkgcfg_lib_PAPPL_pappl CACHE)
 pkg_check_modules(PAPPL REQUIRED IMPORTED_TARGET GLOBAL pappl)
 if(NOT PAPPL_PREFIX STREQUAL _pappl_prefix)
   message(FATAL_ERROR "pkg-config found PAPPL in ${PAPPL_PREFIX}, not the patched one in ${_pappl_prefix}")
