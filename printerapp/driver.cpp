@@ -5,7 +5,6 @@
 #include "print_job.h"
 #include "printer_status.h"
 #include "printer_watch.h"
-#include "stuck_write.h"
 
 #include <cstring>
 #include <fcntl.h>
@@ -27,22 +26,13 @@ public:
     {
         if (!ready())
             return false;
-        if (watch_)
-            watch_->writeStarted();
-        const bool ok = papplDeviceWrite(device_, data, size) == static_cast<ssize_t>(size);
-        if (watch_)
-            watch_->writeEnded();
-        return ok;
+        return papplDeviceWrite(device_, data, size) == static_cast<ssize_t>(size);
     }
     void flush() override
     {
         if (!ready())
             return;
-        if (watch_)
-            watch_->writeStarted();
         papplDeviceFlush(device_);
-        if (watch_)
-            watch_->writeEnded();
     }
 
 private:
@@ -85,8 +75,12 @@ JobChoices choicesOf(const pappl_pr_options_t* options)
     return choices;
 }
 
-void abortJob(pappl_job_t* job, const std::string& reason)
+void abortJob(pappl_job_t* job, std::string reason)
 {
+    // A write that gave up knows better what went wrong.
+    if (PrinterWatch* watch = watchOf(papplJobGetPrinter(job)))
+        if (std::string why = watch->writeGaveUp(); !why.empty())
+            reason = why;
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", reason.c_str());
     papplJobSetMessage(job, "%s", reason.c_str());
     papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, PAPPL_JREASON_NONE);
@@ -95,16 +89,28 @@ void abortJob(pappl_job_t* job, const std::string& reason)
 bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
 {
     if (PrinterWatch* watch = watchOf(papplJobGetPrinter(job)))
-        watch->jobStarted(job);
+        watch->jobStarted(job, device);
     // The header here is PAPPL's guess; each page brings its own.
     papplJobSetData(job, new JobState(job, device, choicesOf(options)));
+    return true;
+}
+
+// A stopping server waits for the job printing: it ends at the next page
+// and says so (the jobs still pending print after the next start).
+bool stopping(pappl_job_t* job)
+{
+    if (!papplSystemIsShutdown(papplPrinterGetSystem(papplJobGetPrinter(job))))
+        return false;
+    abortJob(job, "The server stopped before the job was printed.");
     return true;
 }
 
 bool startPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned page)
 {
     JobState* state = stateOf(job);
-    if (!state)
+    // PAPPL's image path starts every copy of a cancelled job, white lines
+    // and all: a cancelled job starts no more pages.
+    if (!state || papplJobIsCanceled(job) || stopping(job))
         return false;
     const std::string problem = state->job.startPage(options->header);
     if (!problem.empty()) {
@@ -129,23 +135,14 @@ bool endPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned pa
     if (papplJobIsCanceled(job))
         return true;  // the job's end sends the cancel
     if (!state->job.endPage()) {
-        if (papplJobIsCanceled(job) || !papplSystemIsRunning(papplPrinterGetSystem(papplJobGetPrinter(job))))
-            return true;  // cancelled, or the server stops, while the printer did not take the page
+        if (papplJobIsCanceled(job))
+            return true;  // cancelled while the printer did not take the page
+        if (stopping(job))
+            return false;
         abortJob(job, "Page " + std::to_string(page) + " could not be sent to the printer.");
         return false;
     }
     return true;
-}
-
-// A cancelled job that left part of itself in a printer that does not read
-// ends the connection: the printer drops the part, and closing the device
-// (which sends what PAPPL still buffers) cannot block.
-void letGo(pappl_job_t* job, bool sentAny)
-{
-    PrinterWatch* watch = watchOf(papplJobGetPrinter(job));
-    if (sentAny && papplJobIsCanceled(job) && watch && !watch->takesData() &&
-        breakConnection(papplPrinterGetDeviceURI(papplJobGetPrinter(job))))
-        papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Cancelled while the printer does not read: connection closed.");
 }
 
 bool endJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
@@ -166,7 +163,6 @@ bool endJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
         const int pages = state->job.pagesSent();
         papplJobSetMessage(job, "Printed %d page%s.", pages, pages == 1 ? "" : "s");
     }
-    letGo(job, state->job.started());
     papplJobSetData(job, nullptr);
     delete state;
     if (PrinterWatch* watch = watchOf(papplJobGetPrinter(job)))
@@ -181,7 +177,7 @@ bool printRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
 {
     PrinterWatch* watch = watchOf(papplJobGetPrinter(job));
     if (watch)
-        watch->jobStarted(job);
+        watch->jobStarted(job, device);
     const bool ok = sendFile(job, device);
     if (watch)
         watch->jobEnded(ok && !papplJobIsCanceled(job));
@@ -213,7 +209,6 @@ bool sendFile(pappl_job_t* job, pappl_device_t* device)
     if (papplJobIsCanceled(job) && sentAny)
         out.write(joblang::kCancelJob, std::strlen(joblang::kCancelJob));
     out.flush();
-    letGo(job, sentAny);
     if (!ok || got < 0)
         abortJob(job, "The job could not be sent to the printer.");
     else if (!papplJobIsCanceled(job))

@@ -2,8 +2,7 @@
 
 #include "catalogue_drivers.h"
 #include "printer_link.h"
-#include "stuck_write.h"
-
+#include <cstdlib>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -35,13 +34,6 @@ void row(pappl_client_t* client, const char* label, const std::string& value)
 
 PrinterWatch::~PrinterWatch()
 {
-    {
-        std::lock_guard lock(jobMutex_);
-        job_ = nullptr;
-    }
-    statusChanged_.notify_all();
-    if (cancelWatch_.joinable())
-        cancelWatch_.join();
     poller_.reset();
 }
 
@@ -83,18 +75,19 @@ void PrinterWatch::stop(pappl_printer_t*)
     poller_.reset();
 }
 
-void PrinterWatch::jobStarted(pappl_job_t* job)
+void PrinterWatch::jobStarted(pappl_job_t* job, pappl_device_t* device)
 {
     {
         std::lock_guard lock(jobMutex_);
         job_ = job;
         jobToldOfProblem_ = false;
+        writeGaveUp_.clear();
     }
+    papplDeviceSetWaitCallback(device, keepWaiting, this);
     if (poller_) {
         tellJob(cache_.copy());  // a known problem is the job's at once
         poller_->setJobRunning(true);
     }
-    cancelWatch_ = std::thread([this] { watchCancel(); });
 }
 
 void PrinterWatch::jobEnded(bool printed)
@@ -104,8 +97,6 @@ void PrinterWatch::jobEnded(bool printed)
         job_ = nullptr;
     }
     statusChanged_.notify_all();
-    if (cancelWatch_.joinable())
-        cancelWatch_.join();
     if (poller_) {
         poller_->setJobRunning(false);
         // A CUPS queue learns the printer's state from its backend, which
@@ -153,7 +144,7 @@ bool PrinterWatch::waitUntilPrintable(pappl_job_t* job)
 {
     std::unique_lock lock(jobMutex_);
     pappl_system_t* system = papplPrinterGetSystem(papplJobGetPrinter(job));
-    while (!papplJobIsCanceled(job) && papplSystemIsRunning(system)) {
+    while (!papplJobIsCanceled(job) && !papplSystemIsShutdown(system)) {
         if (!poller_ || !stopsPrinting(cache_.copy()))
             return true;
         // Woken by each reading; the timeout bounds how late a cancel is seen.
@@ -162,35 +153,46 @@ bool PrinterWatch::waitUntilPrintable(pappl_job_t* job)
     return false;
 }
 
-void PrinterWatch::writeStarted()
+int PrinterWatch::stallLimit()
 {
-    writingSince_ = std::chrono::steady_clock::now().time_since_epoch().count();
+    static const int limit = [] {
+        const char* given = std::getenv("VEXO_APP_STALL_SECONDS");
+        const int seconds = given ? std::atoi(given) : 0;
+        return seconds > 0 ? seconds : 60;
+    }();
+    return limit;
 }
 
-void PrinterWatch::writeEnded() { writingSince_ = 0; }
-
-// A write to a printer that stopped reading after the write began blocks
-// until the printer reads again (PAPPL's device writes have no time-out). A
-// cancelled job does not wait for that: its connection is shut, the write
-// fails and the device is free for the next job.
-void PrinterWatch::watchCancel()
+std::string PrinterWatch::writeGaveUp()
 {
-    using namespace std::chrono;
-    std::unique_lock lock(jobMutex_);
-    bool tried = false;
-    while (job_) {
-        statusChanged_.wait_for(lock, milliseconds(100));
-        if (!job_ || tried || !papplJobIsCanceled(job_))
-            continue;
-        const auto since = writingSince_.load();
-        const auto stuck = steady_clock::now() - steady_clock::time_point(steady_clock::duration(since));
-        if (since != 0 && stuck > milliseconds(500)) {
-            tried = true;
-            const bool broken = breakConnection(deviceUri_);
-            papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "Cancelled while the printer was not reading: %s.",
-                        broken ? "connection closed" : "waiting for the printer to read");
-        }
+    std::lock_guard lock(jobMutex_);
+    return writeGaveUp_;
+}
+
+// PAPPL asks about once a second while a device write makes no progress. A
+// printer that says why it does not read (no paper, cover open) is waited
+// for, the job saying why; a cancelled job, a stopping server and a printer
+// silent past the limit give up, so the device is free for what comes next.
+// After the job (PAPPL closing the device with a cancelled job's rest in its
+// buffer, under the printer's lock) nothing waits.
+bool PrinterWatch::keepWaiting(pappl_device_t*, int seconds, void* data)
+{
+    auto* watch = static_cast<PrinterWatch*>(data);
+    std::unique_lock lock(watch->jobMutex_);
+    pappl_job_t* job = watch->job_;
+    if (!job || papplJobIsCanceled(job))
+        return false;
+    if (papplSystemIsShutdown(papplPrinterGetSystem(papplJobGetPrinter(job)))) {
+        watch->writeGaveUp_ = "The server stopped while the printer was not reading.";
+        return false;
     }
+    if (watch->poller_ && stopsPrinting(watch->cache_.copy()))
+        return true;
+    if (seconds < stallLimit())
+        return true;
+    watch->writeGaveUp_ =
+        "The printer stopped taking data for " + std::to_string(seconds) + " s without saying why.";
+    return false;
 }
 
 bool PrinterWatch::statusPage(pappl_client_t* client, void*)

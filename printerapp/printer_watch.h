@@ -28,7 +28,9 @@ public:
     // Before the printer goes: the page first, then the poller.
     void stop(pappl_printer_t* printer);
 
-    void jobStarted(pappl_job_t* job);
+    // Around each job; the job's device asks the watch whether a write the
+    // printer does not take keeps waiting.
+    void jobStarted(pappl_job_t* job, pappl_device_t* device);
     // printed: the job went out whole; its end then waits for a fresh
     // reading of the printer (a few milliseconds, 3.5 s at most).
     void jobEnded(bool printed);
@@ -40,10 +42,12 @@ public:
     // Whether the printer, as last read, takes data now.
     bool takesData() const { return !stopsPrinting(cache_.copy()); }
 
-    // Around each device write of a job: a write the printer does not take
-    // blocks, and a cancelled job's stuck write is broken off.
-    void writeStarted();
-    void writeEnded();
+    // Why the last write gave up, if it did: the job's reason.
+    std::string writeGaveUp();
+
+    // How long a write waits for a printer that stops reading without saying
+    // why (warming up, asleep, wedged) before the job is aborted.
+    static int stallLimit();
 
     const StatusCache& cache() const { return cache_; }
 
@@ -51,7 +55,7 @@ private:
     static bool statusPage(pappl_client_t* client, void* data);
     void changed(const PrinterStatus& status);
     void tellJob(const PrinterStatus& status);
-    void watchCancel();
+    static bool keepWaiting(pappl_device_t* device, int seconds, void* data);
 
     StatusCache cache_;
     std::unique_ptr<StatusPoller> poller_;
@@ -62,9 +66,7 @@ private:
     std::condition_variable statusChanged_;
     pappl_job_t* job_ = nullptr;  // between the job's start and end callbacks
     bool jobToldOfProblem_ = false;
-    // Set while a device write is under way: when it began.
-    std::atomic<std::chrono::steady_clock::time_point::rep> writingSince_{0};
-    std::thread cancelWatch_;
+    std::string writeGaveUp_;
 };
 
 // The watch of a printer, from its driver data.
