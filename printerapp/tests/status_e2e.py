@@ -301,6 +301,23 @@ def scenario_usb(args, work):
             assert time.time() < deadline and usb.proc.poll() is None, f"the raw job did not end: {job}"
             time.sleep(0.2)
         assert job[0] == 9 and usb.proc.poll() is None, f"the raw job over USB: {job}, printer {usb.proc.poll()}"
+        # Paper out before the application has read it: the job's bulk writes
+        # wait on the printer, and a cancel still ends the job at once.
+        usb.ctl("status", "3079")
+        status, attrs = ipp_client.print_job(app.port, name.replace(" ", "_"), stream, "stuck-usb",
+                                             "application/octet-stream")
+        job_id = attrs["job-id"][0]
+        time.sleep(3)
+        job = ipp_client.job_state(app.port, name.replace(" ", "_"), job_id)
+        assert job[0] == 5, f"the job to a printer without paper: {job}"
+        cancelled = time.time()
+        ipp_client.cancel_job(app.port, name.replace(" ", "_"), job_id)
+        while (job := ipp_client.job_state(app.port, name.replace(" ", "_"), job_id))[0] < 7:
+            assert time.time() - cancelled < 2, f"the cancel of a job waiting on USB took over 2 s: {job}"
+            time.sleep(0.1)
+        assert job[0] == 7, f"the cancelled job: {job}"
+        print(f"cancelled {time.time() - cancelled:.2f} s after Cancel-Job while the USB printer did not read")
+        usb.ctl("status", "1")
         if args.screenshot:
             usb.ctl("status", "3079")
             wait_for(app, name, [], ["media-empty"], 80)
