@@ -24,6 +24,8 @@ namespace vexo::wholetest {
 Backend connected()
 {
     return [](const Request& r, const std::string&) {
+        if (r.command == CUPS_SC_CMD_SNMP_GET)  // as a backend without SNMP (USB) answers
+            return Answer::reply(CUPS_SC_STATUS_NOT_IMPLEMENTED);
         return Answer::reply(CUPS_SC_STATUS_OK, r.command == CUPS_SC_CMD_GET_CONNECTED ? std::string(1, '\x01') : "");
     };
 }
@@ -157,7 +159,12 @@ FilterResult runFilter(const FilterRun& run, const std::string& spoolDir)
         ::poll(&fd, channelOpen ? 1 : 0, 20);
         unsigned char head[4];
         const ssize_t got = channelOpen && fd.revents ? ::recv(channel, head, 4, MSG_DONTWAIT) : -1;
-        if (got == 4) {  // requests carry no data
+        if (got == 4) {
+            // An SNMP request carries its object's name; it follows the head
+            // in the same write.
+            std::string data(static_cast<std::size_t>(head[2] << 8 | head[3]), '\0');
+            if (!data.empty() && ::recv(channel, data.data(), data.size(), MSG_WAITALL) != static_cast<ssize_t>(data.size()))
+                fail("side channel request cut short");
             Request request{static_cast<int>(result.requests.size()) + 1, static_cast<cups_sc_command_t>(head[0])};
             Answer answer = run.backend(request, contents(out));
             if (!answer.swallow) {
