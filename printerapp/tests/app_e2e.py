@@ -374,6 +374,17 @@ def scenario_cancel(args, app, work):
     inspect(args, app.output("after-cancel"), work)
 
 
+def start_long_job(app, printer, png):
+    """Fifty copies of a PNG at 1200 dpi, once its output has begun: its id."""
+    job = job_id_of(submit(app, printer, png, "long", fmt="image/png", resolution="1200dpi", copies=50, wait=False))
+    path = os.path.join(app.out, "long.vxo")
+    deadline = time.time() + 60
+    while not (os.path.exists(path) and os.path.getsize(path) > 0):
+        assert time.time() < deadline, "the long job did not start:\n" + app.log_text()
+        time.sleep(0.1)
+    return job
+
+
 def scenario_restart(args, app, work):
     """Printers and their settings survive a restart; the subcommands answer."""
     app.add("Kept")
@@ -388,15 +399,7 @@ def scenario_restart(args, app, work):
     time.sleep(1.5)  # the state is saved by the server's loop
     # A job printing does not hold the server: it ends at its next page and
     # says why; the shutdown is done within 3 s.
-    png = os.path.join(work, "long.png")
-    subprocess.run(["python3", "-c", PNG_MAKER, png], check=True)
-    long_job = job_id_of(submit(app, "Kept", png, "long", fmt="image/png", resolution="1200dpi", copies=50,
-                                wait=False))
-    path = os.path.join(app.out, "long.vxo")
-    deadline = time.time() + 60
-    while not (os.path.exists(path) and os.path.getsize(path) > 0):
-        assert time.time() < deadline, "the long job did not start:\n" + app.log_text()
-        time.sleep(0.1)
+    long_job = start_long_job(app, "Kept", page)
     started = time.time()
     app.stop(subcommand=True)
     took = time.time() - started
@@ -484,13 +487,7 @@ def scenario_concurrent(args, app, work):
     app.add("Busy")
     png = os.path.join(work, "photo.png")
     subprocess.run(["python3", "-c", PNG_MAKER, png], check=True)
-    long_job = job_id_of(submit(app, "Busy", png, "long", fmt="image/png", resolution="1200dpi", copies=50,
-                                wait=False))
-    path = os.path.join(app.out, "long.vxo")
-    deadline = time.time() + 60
-    while not (os.path.exists(path) and os.path.getsize(path) > 0):
-        assert time.time() < deadline, "the long job did not start:\n" + app.log_text()
-        time.sleep(0.1)
+    long_job = start_long_job(app, "Busy", png)
 
     # A raster job for a printing printer is refused busy; the refusal and a
     # listing of the printers once took their locks in opposite orders.

@@ -429,6 +429,23 @@ def queue_says(cups):
     return (values(text, "printer-state") + [""])[0], sorted(values(text, "printer-state-reasons")), text
 
 
+def driverless_queue(args, work, ns, app, name):
+    """A private scheduler with queue Q on the application's printer, and a
+    PDF to print on it."""
+    cups = Cups(args, work, ns)
+    try:
+        cups.run("lpadmin", "-p", "Q", "-E", "-v", app.uri(name), "-m", "everywhere")
+        cups.run("cupsenable", "Q")
+        pdf = os.path.join(work, "sample.pdf")
+        subprocess.run(["ps2pdf", "-sPAPERSIZE=a4", os.path.join(HERE, "..", "..", "tests", "e2e", "sample.ps"),
+                        pdf], check=True, timeout=60)
+        os.chmod(pdf, 0o644)
+    except BaseException:
+        cups.stop()
+        raise
+    return cups, pdf
+
+
 def scenario_cups(args, work):  # noqa: C901 - one story
     """A CUPS driverless queue and GTK, on the application's printer out of
     paper: the job waits, the queue and GTK say why, and nothing stale stays."""
@@ -448,13 +465,7 @@ def scenario_cups(args, work):  # noqa: C901 - one story
     try:
         app.start()
         name = added(app, "Vexo VEXO 10.77.0.11", ns)
-        cups = Cups(args, work, ns)
-        cups.run("lpadmin", "-p", "Q", "-E", "-v", app.uri(name), "-m", "everywhere")
-        cups.run("cupsenable", "Q")
-        pdf = os.path.join(work, "sample.pdf")
-        subprocess.run(["ps2pdf", "-sPAPERSIZE=a4", os.path.join(HERE, "..", "..", "tests", "e2e", "sample.ps"), pdf],
-                       check=True, timeout=60)
-        os.chmod(pdf, 0o644)
+        cups, pdf = driverless_queue(args, work, ns, app, name)
 
         reasons, gtk = note("idle, printer ready")
         assert reasons == ["none"] and (not gtk or gtk["icon"] == "printer"), seen
@@ -565,13 +576,7 @@ def scenario_views(args, work):
     try:
         app.start()
         name = added(app, "Vexo VEXO 10.77.0.11", ns)
-        cups = Cups(args, work, ns)
-        cups.run("lpadmin", "-p", "Q", "-E", "-v", app.uri(name), "-m", "everywhere")
-        cups.run("cupsenable", "Q")
-        pdf = os.path.join(work, "sample.pdf")
-        subprocess.run(["ps2pdf", "-sPAPERSIZE=a4", os.path.join(HERE, "..", "..", "tests", "e2e", "sample.ps"), pdf],
-                       check=True, timeout=60)
-        os.chmod(pdf, 0o644)
+        cups, pdf = driverless_queue(args, work, ns, app, name)
         for label, make, clear in VIEW_STATES:
             for command in make:
                 bed.link(False) if command == ("link", "down") else bed.ctl(*command)

@@ -404,16 +404,28 @@ std::optional<std::string> askControl(const std::string& path, const std::string
     return answer;
 }
 
+enum class Wait { readable, quiet, stop };
+
+// Waits up to timeoutMs (-1: for ever) for fd to have something to read, or
+// for the simulator to be stopped.
+Wait waitReadable(int fd, int timeoutMs)
+{
+    pollfd p[2] = {{fd, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
+    if (poll(p, 2, timeoutMs) < 0 && errno != EINTR)
+        return Wait::stop;
+    if (p[1].revents)
+        return Wait::stop;
+    return p[0].revents & (POLLIN | POLLHUP | POLLERR) ? Wait::readable : Wait::quiet;
+}
+
 void serveCommandClient(Simulator& sim, int fd)
 {
     char buf[4096];
     for (;;) {
-        pollfd p[2] = {{fd, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
-        if (poll(p, 2, -1) < 0 && errno != EINTR)
+        const Wait wait = waitReadable(fd, -1);
+        if (wait == Wait::stop)
             break;
-        if (p[1].revents)
-            break;
-        if (!(p[0].revents & (POLLIN | POLLHUP | POLLERR)))
+        if (wait == Wait::quiet)
             continue;
         const ssize_t n = recv(fd, buf, sizeof buf, 0);
         if (n <= 0)
@@ -439,12 +451,10 @@ void serveRawClient(Simulator& sim, int fd, std::string path)
             poll(&p, 1, 50);
             continue;
         }
-        pollfd p[2] = {{fd, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
-        if (poll(p, 2, 100) < 0 && errno != EINTR)
+        const Wait wait = waitReadable(fd, 100);
+        if (wait == Wait::stop)
             break;
-        if (p[1].revents)
-            break;
-        if (!(p[0].revents & (POLLIN | POLLHUP | POLLERR)))
+        if (wait == Wait::quiet)
             continue;
         const ssize_t n = recv(fd, buf, sizeof buf, 0);
         if (n <= 0)
