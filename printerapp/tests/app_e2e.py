@@ -6,6 +6,7 @@ user on a private port, printers writing to file:// devices, IPP clients
     app_e2e.py --app BIN --filter BIN --inspector BIN --mkraster BIN --work DIR SCENARIO
 """
 import argparse
+import atexit
 import os
 import pwd
 import re
@@ -85,6 +86,7 @@ class App:
         self.env = dict(os.environ, HOME=self.home, TMPDIR=self.home, XDG_CONFIG_HOME=os.path.join(self.home, "cfg"))
         if self.prefix:
             self.staged = tempfile.mkdtemp(prefix="vexo-app-bin-")
+            atexit.register(shutil.rmtree, self.staged, ignore_errors=True)  # whatever path the test ends by
             copies = reachable_copies(self.staged, [p for p in (self.bin, self.sim) if p], self.env)
             self.bin = copies[0]
             self.sim = copies[1] if self.sim else None
@@ -139,9 +141,11 @@ class App:
         self.server = None
 
     def close(self):
-        self.stop()
-        if self.staged:
-            shutil.rmtree(self.staged, ignore_errors=True)
+        try:
+            self.stop()
+        finally:
+            if self.staged:
+                shutil.rmtree(self.staged, ignore_errors=True)
 
     def log_text(self):
         try:
