@@ -101,8 +101,13 @@ void stages(const std::string& raster, Row& row)
     job.out = std::fopen("/dev/null", "w");
     job.log = job.out;
     job.sideChannel = &channel;
+    job.pageWidth = packed.width;
+    job.pageHeight = packed.height;
+    startJob(job);
+    sendPageHeader(job);
     t = CpuClock::now();
     sendPageData(job, spool);
+    job.writer.endPage();
     std::fflush(job.out);
     row.write = msSince(t);
     std::fclose(job.out);

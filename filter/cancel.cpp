@@ -1,6 +1,5 @@
 #include "cancel.h"
 
-#include "job_stream.h"
 #include "messages.h"
 #include "spool.h"
 
@@ -27,7 +26,7 @@ void removeSpoolFiles(const FilterJob& job, int count, const char* tag)
 void doCancelJob(FilterJob& job)
 {
     say(job, {"INFO:Job Cancelled\n", "INFO:任务已取消\n", "INFO:Job canceled\n"});
-    sendCmd(job, joblang::kCancelJob);
+    job.writer.cancel();
     int cancelled = cupsCancelJob(job.PrinterName.c_str(), job.JobId);
     if (job.page >= 1)
         removeSpoolFiles(job, job.page, "doCancelJob");

@@ -2,6 +2,8 @@
 // the stages can be driven from tests.
 #pragma once
 
+#include "job_writer.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,6 +14,22 @@ class SideChannel;
 class PrinterState;
 
 enum class Wording { English, Chinese, OtherEnglish };
+
+struct FilterJob;
+
+// The job stream on standard output as the job writer writes it: each command
+// and data chunk flushed and drained through the side channel (job_stream).
+class StreamSink final : public joblang::JobSink {
+public:
+    explicit StreamSink(FilterJob& job) : job_(job) {}
+    StreamSink(const StreamSink&) = delete;
+    StreamSink& operator=(const StreamSink&) = delete;
+    bool command(const std::string& text) override;
+    bool chunk(const std::uint8_t* data, std::size_t size) override;
+
+private:
+    FilterJob& job_;
+};
 
 // Geometry of one page as it is sent; the blank duplex page and collated
 // repeats take theirs from here rather than from whatever page came last.
@@ -47,7 +65,6 @@ struct FilterJob {
     int pageHeight = 0;
     int isCanceled = 0;
     int jobIsCanceled = 0;
-    bool jobStarted = false;   // "Event=StartOfJob;" has gone out
     std::vector<PageRecord> pages;  // index n-1 for page n
 
     std::string spoolDir;  // ends with '/'
@@ -56,6 +73,10 @@ struct FilterJob {
     std::FILE* log = stderr;  // filter messages
     SideChannel* sideChannel = nullptr;
     PrinterState* printerState = nullptr;  // null: the printer's state is not shown
+
+    // Both refer to this job, which is therefore never copied or moved.
+    StreamSink sink{*this};
+    joblang::JobWriter writer{sink};
 };
 
 }  // namespace vexo::filter

@@ -48,48 +48,52 @@ long readBlock(int fd, char* buffer, std::size_t size)
 
 }  // namespace
 
-int sendCmd(FilterJob& job, const std::string& text)
+bool StreamSink::command(const std::string& text)
 {
-    logLine(job, "DEBUG:[Wren] sned cmd = %s\n", text.c_str());
-    std::fwrite(text.data(), 1, text.size(), job.out);
-    std::fflush(job.out);
-    return drain(job);
+    logLine(job_, "DEBUG:[Wren] sned cmd = %s\n", text.c_str());
+    std::fwrite(text.data(), 1, text.size(), job_.out);
+    std::fflush(job_.out);
+    drain(job_);
+    return true;
 }
 
-std::string jobHeaderText(const FilterJob& job)
+bool StreamSink::chunk(const std::uint8_t* data, std::size_t size)
 {
-    return joblang::jobHeaderText({job.quality_type, job.isMediaType, job.isDuplex, job.jobCopies});
+    std::fwrite(data, 1, size, job_.out);
+    std::fflush(job_.out);
+    switch (drain(job_)) {
+    case CUPS_SC_STATUS_IO_ERROR: logLine(job_, "DEBUG:[Wren] write data to stdout IO Error \n"); break;
+    case CUPS_SC_STATUS_TIMEOUT: logLine(job_, "DEBUG:[Wren] write data to stdout time out \n"); break;
+    case CUPS_SC_STATUS_NO_RESPONSE: logLine(job_, "DEBUG:[Wren] write data to stdout no response \n"); break;
+    default: break;
+    }
+    return true;
 }
 
-void sendJobHeader(FilterJob& job)
+void startJob(FilterJob& job)
 {
     logLine(job, "DEBUG:[Wren]************ send job header*************************\n\n");
     logLine(job, "%s", mediaTypeRow(job.isMediaType).debug);
     logLine(job, "DEBUG:[Wren]%s\n", sidesField(job.isDuplex));
     logLine(job, "DEBUG:[Wren]##copies=%s\n", job.jobCopies.c_str());
     logLine(job, "DEBUG:[Wren]MediaInputTrayCheck=auto;\n");
-    std::string text = jobHeaderText(job);
-    sendCmd(job, text);
-    logLine(job, "DEBUG:[Wren]send job header info : %s \n", text.c_str());
-}
-
-std::string pageHeaderText(const FilterJob& job)
-{
-    return joblang::pageHeaderText(job.pageSize, job.pageWidth, job.pageHeight, job.quality_type);
+    const JobSettings settings{job.quality_type, job.isMediaType, job.isDuplex, job.jobCopies};
+    job.writer.start(settings);
+    logLine(job, "DEBUG:[Wren]send job header info : %s \n", jobHeaderText(settings).c_str());
 }
 
 void sendPageHeader(FilterJob& job)
 {
     logLine(job, "DEBUG:[Wren]************ send page header*************************\n\n");
-    std::string text = pageHeaderText(job);
     if (job.pageSize == "Custom")
         logLine(job, "DEBUG:[Wren]%s\n", mediaSizeField(job.pageSize, job.pageWidth, job.pageHeight,
                                                           job.quality_type).c_str());
     else
         logLine(job, "%s", mediaSizeDebug(job.pageSize));
+    job.writer.beginPage(job.pageSize, job.pageWidth, job.pageHeight);
+    logLine(job, "DEBUG:[Wren]send page header info : %s \n",
+            pageHeaderText(job.pageSize, job.pageWidth, job.pageHeight, job.quality_type).c_str());
     job.pageWidth = roundUpTo8(job.pageWidth);
-    sendCmd(job, text);
-    logLine(job, "DEBUG:[Wren]send page header info : %s \n", text.c_str());
 }
 
 int sendPageData(FilterJob& job, const std::string& path)
@@ -103,18 +107,10 @@ int sendPageData(FilterJob& job, const std::string& path)
     char block[kChunkSize];
     long count = readBlock(fd, block, sizeof block);
     logLine(job, "DEBUG:[Wren]read jbig file and readsize = %ld\n", count);
+    // Whole chunks go out as they are read, so a lost printer stops the page
+    // at the next one.
     while (count > 0 && !terminationRequested()) {
-        const std::string header = chunkHeader(static_cast<std::size_t>(count));
-        std::fwrite(header.data(), 1, header.size(), job.out);
-        std::fwrite(block, 1, static_cast<std::size_t>(count), job.out);
-        std::fputc(';', job.out);
-        std::fflush(job.out);
-        switch (drain(job)) {
-        case CUPS_SC_STATUS_IO_ERROR: logLine(job, "DEBUG:[Wren] write data to stdout IO Error \n"); break;
-        case CUPS_SC_STATUS_TIMEOUT: logLine(job, "DEBUG:[Wren] write data to stdout time out \n"); break;
-        case CUPS_SC_STATUS_NO_RESPONSE: logLine(job, "DEBUG:[Wren] write data to stdout no response \n"); break;
-        default: break;
-        }
+        job.writer.pageData(reinterpret_cast<const std::uint8_t*>(block), static_cast<std::size_t>(count));
         if (job.jobIsCanceled)
             break;  // the rest of the page has nowhere to go
         count = readBlock(fd, block, sizeof block);
@@ -145,7 +141,7 @@ bool sendOnePage(FilterJob& job, int n)
     const int sent = sendPageData(job, name);
     if (sent == 3)
         job.isCanceled = 1;
-    sendCmd(job, kEndOfPage);
+    job.writer.endPage();
     if (sent == 0 && !job.jobIsCanceled && !terminationRequested())
         countPage(job, n);
     return !terminationRequested();
@@ -162,7 +158,7 @@ void countPage(const FilterJob& job, int n)
 
 void endOfJob(FilterJob& job)
 {
-    sendCmd(job, kEndOfJob);
+    job.writer.endJob();
     say(job, {"INFO: Finish sending all job data.And waiting for printer to finish the job.\n",
               "INFO:打印数据已完成发送，等待打印机打印完成\n",
               "INFO: Finish sending all job data.And waiting for printer to finish the job.\n"});

@@ -1,5 +1,5 @@
-// The printer's job stream on standard output: text commands ended by ';'
-// and each page's JBIG image in length-prefixed chunks.
+// The printer's job stream on standard output, written by the job language's
+// writer (joblang/job_writer) from the spool files, with the filter's log.
 #pragma once
 
 #include "filter_job.h"
@@ -12,17 +12,15 @@ namespace vexo::filter {
 using joblang::kChunkSize;
 using joblang::mediaSizeField;
 
-// Writes `text` as it is, flushes, and asks the backend to drain.
-int sendCmd(FilterJob& job, const std::string& text);
+// "Event=StartOfJob;" and the job header of the job's options.
+void startJob(FilterJob& job);
 
-// The five fields of the job header, back to back.
-std::string jobHeaderText(const FilterJob& job);
-void sendJobHeader(FilterJob& job);
-
-std::string pageHeaderText(const FilterJob& job);
+// The page header of the current page size; rounds job.pageWidth as the
+// printer is told it.
 void sendPageHeader(FilterJob& job);
 
-// Sends the spool file at `path` in chunks. 0 sent, 3 failed.
+// Sends the spool file at `path` as the current page's data. 0 sent, 3 the
+// file could not be opened.
 int sendPageData(FilterJob& job, const std::string& path);
 
 // Sends page n (header, data, end of page). Returns false when the job was

@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace vexo::filter {
 
@@ -143,11 +144,8 @@ PageResult convertAndSendPage(FilterJob& job, RasterInput& input)
               "INFO:Complete data conversion on page %d\n"},
         job.page);
 
-    if (job.page == 1) {
-        sendCmd(job, joblang::kStartOfJob);
-        job.jobStarted = true;
-        sendJobHeader(job);
-    }
+    if (job.page == 1)
+        startJob(job);
     if (!sendOnePage(job, job.page))
         return PageResult::Cancelled;
     ++job.page;
@@ -163,8 +161,7 @@ PageResult convertAndSendPage(FilterJob& job, RasterInput& input)
 int abandonJob(FilterJob& job)
 {
     say(job, {"INFO:Job Cancelled\n", "INFO:任务已取消\n", "INFO:Job canceled\n"});
-    if (job.jobStarted)
-        sendCmd(job, joblang::kCancelJob);
+    job.writer.cancel();
     removeSpoolFile(spoolName(job.spoolDir, job.JobIdChar, kTempSuffix, job.page));
     removeSpoolFiles(job, static_cast<int>(job.pages.size()), "removeOnePage");
     return 0;
@@ -182,12 +179,9 @@ PackedPage readPackedPage(FilterJob& job, RasterInput& input)
 
 bool createBlankPage(FilterJob& job, int n)
 {
-    PackedPage blank{job.pageWidth, job.pageHeight, nullptr};
-    const std::size_t bytes = blank.stride() * static_cast<std::size_t>(blank.height);
-    blank.bits = allocatePixels(bytes);
+    const PackedPage blank = blankPage(job.pageWidth, job.pageHeight);
     if (!blank.bits)
         return false;
-    std::memset(blank.bits.get(), 0, bytes);
     std::string name = spoolName(job.spoolDir, job.JobIdChar, kFinalSuffix, n);
     logLine(job, "DEBUG:[Wren]createBlankPage ----filename===%s ;\n", name.c_str());
     job.pages.push_back({job.pageWidth, job.pageHeight});
@@ -227,10 +221,12 @@ int runJob(FilterJob& job, int rasterFd, Pause pause)
 
     logLine(job, "DEBUG:[Wren] total page number =  %d ========================\n", job.page);
     logLine(job, "DEBUG: total page number =  %d ========================\n", job.page - 1);
-    const int converted = job.page - 1;
     // A job that stopped converting is being cancelled: no back page, no more passes.
     const bool goOn = !failed && !job.isCanceled;
-    if (goOn && job.isDuplex != 0 && converted % 2 == 1) {
+    const std::optional<joblang::PageShape> back = goOn ? job.writer.backPage() : std::nullopt;
+    if (back) {
+        job.pageWidth = back->width;
+        job.pageHeight = back->height;
         if (createBlankPage(job, job.page)) {
             if (!sendOnePage(job, job.page))
                 return terminationRequested() ? abandonJob(job) : 0;
@@ -254,7 +250,7 @@ int runJob(FilterJob& job, int rasterFd, Pause pause)
         }
     }
 
-    if (job.jobIsCanceled && job.jobStarted) {
+    if (job.jobIsCanceled && job.writer.started()) {
         // lost the printer during the last page: cancel rather than report it printed
         doCancelJob(job);
         return 0;

@@ -1,5 +1,7 @@
 #include "raster_input.h"
 
+#include "raster_header.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -8,21 +10,9 @@
 namespace vexo::filter {
 namespace {
 
-// Enum fields of a header straight from the stream may hold any number;
-// reading them as the enum type would be undefined, so read their bytes.
-template <typename Enum>
-unsigned rawValue(const Enum& field)
-{
-    static_assert(sizeof(Enum) == sizeof(unsigned));
-    unsigned value;
-    std::memcpy(&value, &field, sizeof value);
-    return value;
-}
-
-unsigned colorSpace(const cups_page_header2_t& h)
-{
-    return rawValue(h.cupsColorSpace);
-}
+using joblang::colorSpace;
+using joblang::describeRasterType;
+using joblang::rawValue;
 
 bool isGraySpace(unsigned space)
 {
@@ -32,12 +22,6 @@ bool isGraySpace(unsigned space)
 bool isRgbSpace(unsigned space)
 {
     return space == CUPS_CSPACE_RGB || space == CUPS_CSPACE_SRGB || space == CUPS_CSPACE_ADOBERGB;
-}
-
-std::string describe(const cups_page_header2_t& h)
-{
-    return "color space " + std::to_string(colorSpace(h)) + ", " + std::to_string(h.cupsBitsPerColor) +
-           " bits per color, " + std::to_string(h.cupsBitsPerPixel) + " bits per pixel";
 }
 
 }  // namespace
@@ -50,15 +34,15 @@ std::string checkPageHeader(const cups_page_header2_t& h)
     if (isGraySpace(colorSpace(h))) {
         if (h.cupsBitsPerColor != 1 && h.cupsBitsPerColor != 2 && h.cupsBitsPerColor != 4 &&
             h.cupsBitsPerColor != 8 && h.cupsBitsPerColor != 16)
-            return "unsupported raster format (" + describe(h) + ")";
+            return "unsupported raster format (" + describeRasterType(h) + ")";
         channels = 1;
     } else if (isRgbSpace(colorSpace(h)) && h.cupsBitsPerColor == 8 && rawValue(h.cupsColorOrder) == CUPS_ORDER_CHUNKED) {
         channels = 3;
     } else {
-        return "unsupported raster format (" + describe(h) + "); expected gray or 8-bit RGB";
+        return "unsupported raster format (" + describeRasterType(h) + "); expected gray or 8-bit RGB";
     }
     if (h.cupsBitsPerPixel != h.cupsBitsPerColor * channels)
-        return "inconsistent raster header (" + describe(h) + ")";
+        return "inconsistent raster header (" + describeRasterType(h) + ")";
     unsigned long long expected = (static_cast<unsigned long long>(h.cupsWidth) * h.cupsBitsPerPixel + 7) / 8;
     if (h.cupsBytesPerLine != expected)
         return "raster line of " + std::to_string(h.cupsBytesPerLine) + " bytes does not match " +

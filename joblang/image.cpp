@@ -18,6 +18,16 @@ Pixels allocatePixels(std::size_t bytes)
     return Pixels(new (std::nothrow) std::uint8_t[bytes == 0 ? 1 : bytes]);
 }
 
+PackedPage blankPage(int width, int height)
+{
+    PackedPage page{width, height, nullptr};
+    const std::size_t bytes = page.stride() * static_cast<std::size_t>(height);
+    page.bits = allocatePixels(bytes);
+    if (page.bits)
+        std::memset(page.bits.get(), 0, bytes);
+    return page;
+}
+
 namespace {
 
 // Where one output column (or row) samples the source, computed once per

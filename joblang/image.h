@@ -32,6 +32,9 @@ struct PackedPage {
     std::size_t stride() const { return (static_cast<std::size_t>(width) + 7) / 8; }
 };
 
+// An all-white page; without bits when memory ran out.
+PackedPage blankPage(int width, int height);
+
 // Scales by `ratio` about the top-left corner, keeping the page size: a
 // smaller image leaves white on the right and bottom, a larger one is cropped.
 // Takes the page; returns one without pixels when memory ran out.

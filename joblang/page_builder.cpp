@@ -1,7 +1,5 @@
 #include "page_builder.h"
 
-#include <cstring>
-
 namespace vexo::joblang {
 
 std::string pageSizeProblem(unsigned long long width, unsigned long long height)
@@ -15,12 +13,8 @@ std::string pageSizeProblem(unsigned long long width, unsigned long long height)
 }
 
 PageBuilder::PageBuilder(int width, int height, int level)
-    : page_{width, height, nullptr}, matrix_(pageMatrix(level))
+    : page_(blankPage(width, height)), matrix_(pageMatrix(level))  // white halftones to no dots at every darkness
 {
-    const std::size_t bytes = page_.stride() * static_cast<std::size_t>(height);
-    page_.bits = allocatePixels(bytes);
-    if (page_.bits)
-        std::memset(page_.bits.get(), 0, bytes);  // white halftones to no dots at every darkness
 }
 
 void PageBuilder::addRow(int y, const std::uint8_t* gray)

@@ -1,5 +1,7 @@
 #include "LaunchHelper.h"
 
+#include "LaunchNames.h"
+
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QFileInfo>
@@ -12,12 +14,7 @@
 
 namespace {
 
-const QString monitorIdentifier = QStringLiteral("com.vexo.statusmonitor");
-const QString notificationPath = QStringLiteral("/com/vexo/statusmonitor");
-const QString notificationInterface = QStringLiteral("com.vexo.statusmonitor");
-const QString terminateNotification = QStringLiteral("TerminateAppHelperNotificationName");
-// Started at login, the monitor goes to the tray instead of opening its window.
-const QString quietStartFlag = QStringLiteral("--tray");
+using namespace launch;
 
 void say(const QString& line)
 {

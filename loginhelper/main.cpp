@@ -1,6 +1,7 @@
 // QXLaunchHelper: run at login, starts the status monitor once.
 
 #include "LaunchHelper.h"
+#include "LaunchNames.h"
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
@@ -20,7 +21,7 @@ int main(int argc, char** argv)
         LaunchHelper(bus).applicationDidFinishLaunching();
         return 0;
     }
-    if (!bus.registerService(QStringLiteral("com.vexo.LaunchHelper"))) {
+    if (!bus.registerService(launch::helperIdentifier)) {
         std::fprintf(stdout, "another helper runs already\n");
         return 0;
     }

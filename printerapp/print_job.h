@@ -1,10 +1,11 @@
 // One job in the printer's language, fed page by page and line by line as the
 // raster arrives: each page is halftoned row by row into a packed page, then
-// JBIG-encoded straight into 4096-byte data chunks on the device. Knows
-// nothing of the IPP server, so tests and the fuzzer drive it directly.
+// written by the job language's writer, JBIG-encoded straight into data
+// chunks on the device. Knows nothing of the IPP server, so tests and the
+// fuzzer drive it directly.
 #pragma once
 
-#include "job_text.h"
+#include "job_writer.h"
 #include "page_builder.h"
 
 #include <cups/raster.h>
@@ -35,7 +36,7 @@ struct JobChoices {
 
 class PrintJob {
 public:
-    PrintJob(Output& out, const JobChoices& choices) : out_(out), choices_(choices) {}
+    PrintJob(Output& out, const JobChoices& choices) : sink_(out), writer_(sink_), choices_(choices) {}
 
     // Gets ready for a page of this header; the reason it cannot be printed
     // when it cannot (size, raster type, resolution, memory). The job is then
@@ -57,28 +58,31 @@ public:
     // printer has heard of the job.
     void cancel();
 
-    bool failed() const { return failed_; }
+    bool failed() const { return failed_ || writer_.failed(); }
     // Whether the printer has heard of the job.
-    bool started() const { return started_; }
-    int pagesSent() const { return pagesSent_; }
+    bool started() const { return writer_.started(); }
+    int pagesSent() const { return writer_.pagesSent(); }
 
 private:
-    bool send(const std::string& text);
-    bool sendPage(const joblang::PackedPage& page, const std::string& pageSize);
-    bool fail();
+    // The writer's commands and chunks as bytes on the device.
+    class Sink final : public joblang::JobSink {
+    public:
+        explicit Sink(Output& out) : out_(out) {}
+        bool command(const std::string& text) override { return out_.write(text.data(), text.size()); }
+        bool chunk(const std::uint8_t* data, std::size_t size) override { return out_.write(data, size); }
+        void flush() override { out_.flush(); }
 
-    Output& out_;
+    private:
+        Output& out_;
+    };
+
+    Sink sink_;
+    joblang::JobWriter writer_;
     JobChoices choices_;
     std::optional<joblang::PageBuilder> page_;
     std::string pageSize_;    // PageSize keyword of the current page
-    std::string lastSize_;    // and of the last page sent
-    int lastWidth_ = 0;       // rounded, as the printer was told
-    int lastHeight_ = 0;
     int quality_ = -1;        // of the first page; the job header holds it
-    int pagesSent_ = 0;
-    bool started_ = false;
-    bool ended_ = false;
-    bool failed_ = false;
+    bool failed_ = false;     // a page was refused
 };
 
 // Why a page header is not one this printer offers; empty when it is.

@@ -30,9 +30,8 @@ using namespace vexo::filter;
 namespace {
 
 // Runs the option lookup against a fixed set of marked choices.
-FilterJob jobWith(const std::map<std::string, std::string>& choices)
+void applyChoices(FilterJob& job, const std::map<std::string, std::string>& choices)
 {
-    FilterJob job;
     job.log = std::fopen("/dev/null", "w");
     applyOptions(job, [&](const char* option) -> const char* {
         auto it = choices.find(option);
@@ -40,7 +39,6 @@ FilterJob jobWith(const std::map<std::string, std::string>& choices)
     });
     std::fclose(job.log);
     job.log = stderr;
-    return job;
 }
 
 cups_page_header2_t gray8(unsigned width, unsigned height)
@@ -97,7 +95,8 @@ TEST(Options, ChoicesMapOntoTheirCodesAndUnlistedOnesFallBack)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.choices));
-        FilterJob job = jobWith(c.choices);
+        FilterJob job;
+        applyChoices(job, c.choices);
         EXPECT_EQ(job.isMediaType, c.media);
         EXPECT_EQ(job.isDuplex, c.duplex);
         EXPECT_EQ(job.collate, c.collate);
@@ -219,15 +218,23 @@ TEST_F(SpoolDir, LostPrinterStopsThePageAndCancelsTheJob)
     job.out = open_memstream(&data, &size);
     job.log = std::fopen("/dev/null", "w");
     job.sideChannel = &channel;
-    const std::size_t fullPage = 23 + 4096 + 1 + 22 + 904 + 1;
-    EXPECT_EQ(sendPageData(job, dir + "page"), 0);
-    std::fflush(job.out);
-    EXPECT_EQ(size, fullPage);
+    job.pageWidth = job.pageHeight = 8;
+    startJob(job);
+    // What goes out between the page header and the page's end.
+    const auto pageData = [&](cups_sc_status_t answer) {
+        sendPageHeader(job);
+        std::fflush(job.out);
+        const std::size_t before = size;
+        channel.answer = answer;
+        EXPECT_EQ(sendPageData(job, dir + "page"), 0);
+        channel.answer = CUPS_SC_STATUS_TIMEOUT;
+        job.writer.endPage();
+        std::fflush(job.out);
+        return size - before - std::strlen(vexo::joblang::kEndOfPage);
+    };
+    EXPECT_EQ(pageData(CUPS_SC_STATUS_TIMEOUT), 23u + 4096 + 1 + 22 + 904 + 1);
     EXPECT_EQ(job.jobIsCanceled, 0);
-    channel.answer = CUPS_SC_STATUS_IO_ERROR;
-    EXPECT_EQ(sendPageData(job, dir + "page"), 0);
-    std::fflush(job.out);
-    EXPECT_EQ(size, fullPage + 23 + 4096 + 1);
+    EXPECT_EQ(pageData(CUPS_SC_STATUS_IO_ERROR), 23u + 4096 + 1);
     EXPECT_EQ(job.jobIsCanceled, 1);
     std::fclose(job.out);
     std::fclose(job.log);

@@ -15,7 +15,6 @@ namespace vexo::config {
 
 inline constexpr char16_t kCheckAPCommand[] = u"CheckwifiAP?";
 inline constexpr char16_t kCheckClientModeCommand[] = u"CheckwifiSTA?";
-inline constexpr char16_t kHotSpotListCommand[] = u"Checkwifiserver?";
 
 // Unescaped setting commands, ending in ";".
 QString setAPCommand(const APSetting& setting);

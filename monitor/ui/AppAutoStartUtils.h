@@ -1,20 +1,12 @@
 #pragma once
 
+#include "LaunchNames.h"
+
 #include <QSettings>
 #include <QString>
 
 // Start at login through the login helper: an XDG autostart entry runs
 // QXLaunchHelper at login, and the helper starts the monitor.
-namespace launch {
-inline const QString monitorIdentifier = QStringLiteral("com.vexo.statusmonitor");
-inline const QString helperIdentifier = QStringLiteral("com.vexo.LaunchHelper");
-inline const QString terminateNotification = QStringLiteral("TerminateAppHelperNotificationName");
-// What the helper passes the monitor it starts: into the tray, no window.
-inline const QString quietStartFlag = QStringLiteral("--tray");
-// Where the monitor's notification is sent from on the session bus.
-inline const QString notificationPath = QStringLiteral("/com/vexo/statusmonitor");
-inline const QString notificationInterface = QStringLiteral("com.vexo.statusmonitor");
-}  // namespace launch
 
 // Where start at login reads and writes.
 struct AutoStartPlace {

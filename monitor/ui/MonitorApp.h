@@ -21,6 +21,7 @@ class PrinterModel;
 // notifications, over the two models.
 class MonitorApp : public QObject {
     Q_OBJECT
+    // moc takes only a literal here: launch::notificationInterface.
     Q_CLASSINFO("D-Bus Interface", "com.vexo.statusmonitor")
 
 public:
