@@ -21,6 +21,7 @@ every thread's stack (gdb) and fails the run when a request goes unanswered
 or a job stays processing past a bound.
 """
 import argparse
+import ctypes
 import http.client
 import os
 import random
@@ -54,6 +55,12 @@ def process_level(pid):
     return fds, int(status["Threads"]), int(status["VmRSS"].split()[0])
 
 
+def setns(fd):
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.setns(fd, 0x40000000) != 0:  # CLONE_NEWNET
+        raise OSError(ctypes.get_errno(), "setns")
+
+
 class NetPrinter:
     """The simulator at 10.77.0.11 (raw port 9100, its snmpd) in a namespace
     bed; the application runs in the bed's host namespace."""
@@ -66,6 +73,17 @@ class NetPrinter:
                         "--host", "a=10.77.0.1/24", "--printer", "a=10.77.0.11/24,status=1,toner=80"],
                        check=True, timeout=120, capture_output=True)
         self.ns = ["ip", "netns", "exec", self.name + "-h"]
+        self.enter()
+
+    def enter(self):
+        """Moves this thread, and the threads and processes it starts after,
+        into the bed's host namespace, where the application listens."""
+        self.home_ns = os.open("/proc/thread-self/ns/net", os.O_RDONLY)
+        fd = os.open(f"/run/netns/{self.name}-h", os.O_RDONLY)
+        try:
+            setns(fd)
+        finally:
+            os.close(fd)
         self.jobs = os.path.join(self.run_dir, self.name, "p1", "jobs")
         self.found_as = "Vexo VEXO 10.77.0.11"
 
@@ -82,6 +100,9 @@ class NetPrinter:
                        "no paper": ("status", "3079" if on else "1")}[kind])
 
     def close(self):
+        # back home first: the bed's removal ends every process in it
+        setns(self.home_ns)
+        os.close(self.home_ns)
         subprocess.run([self.netbed, "down", self.name, "--run", self.run_dir], timeout=120, capture_output=True)
 
 
@@ -449,13 +470,23 @@ def run(args, printers, seconds):
             t.join(60)
         elapsed = time.monotonic() - started
         states = r.settle()
+        if not states or not r.attr_times:
+            r.fail(f"nothing was printed or answered: {len(states)} jobs, {len(r.attr_times)} answers")
         lost = [k for k, s in states.items() if s[0] == 0]
         stuck = [k for k, s in states.items() if 0 < s[0] < 7]
         silent = [k for k, s in states.items() if s[0] == 8 and not s[1]]
         if lost:
             r.fail(f"jobs lost: {lost}")
         if stuck:
-            r.watchdog(f"jobs not ended: {stuck}")
+            shown = {}
+            for name in r.names:
+                try:
+                    attrs = ipp_client.printer_attributes(r.app.port, name)[1]
+                    shown[name] = (attrs.get("printer-state"), attrs.get("printer-state-reasons"),
+                                      attrs.get("printer-state-message"))
+                except (OSError, TimeoutError) as e:
+                    shown[name] = e
+            r.watchdog(f"jobs not ended: {[(k, states[k]) for k in stuck]}; printers {shown}")
         if silent:
             r.fail(f"jobs aborted without a reason: {silent}")
         bad = r.check_outputs(states)
@@ -495,6 +526,8 @@ def run(args, printers, seconds):
         try:
             if r.failures:
                 print("--- application log ---\n" + r.app.log_text())
+                if args.save_log and os.path.exists(r.app.log):
+                    shutil.copyfile(r.app.log, f"{args.save_log}.{printers}")
             r.app.close()
         finally:
             for device in (r.usb, r.net):
@@ -513,6 +546,7 @@ def main():
     p.add_argument("--printers", default="1,2,8")
     p.add_argument("--seconds", type=float, default=20)
     p.add_argument("--verbose", action="store_true")
+    p.add_argument("--save-log", help="a failed run's application log goes to SAVE_LOG.PRINTERS")
     args = p.parse_args()
     if shutil.which("ipptool") is None:
         print("ipptool missing (cups-ipp-utils)")
