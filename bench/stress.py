@@ -46,6 +46,8 @@ STALL_SECONDS = 3  # how long a write waits for a printer that reads nothing, un
 STUCK_BOUND = 45.0
 FAULT_MAX = 5.0
 RSS_SLACK_KIB = 12 * 1024
+IDLE_SECONDS = 3
+START_OF_JOB = b"Event=StartOfJob;"
 
 
 def process_level(pid):
@@ -166,6 +168,7 @@ class Run:
         self.paused.set()
         self.documents = {}
         self.net = self.usb = None
+        self.before = None
 
     def fail(self, what):
         with self.lock:
@@ -181,7 +184,7 @@ class Run:
     # --- set-up --------------------------------------------------------------
 
     def start(self):
-        self.app.log_level = "info"
+        self.app.log_level = self.args.log_level
         if self.args.sim:
             self.net = NetPrinter(self.args, self.work)
             self.app.prefix = self.net.ns + self.app.prefix
@@ -241,6 +244,8 @@ class Run:
             return None  # the server is restarting
         if status == 0x0507:
             return None  # a raster job while the printer prints: refused busy, nothing to follow
+        if status == 0x0506 and not self.paused.is_set():
+            return None  # not accepting jobs: the server is shutting down
         if status != 0:
             self.fail(f"{name}: Print-Job status {status:#06x}")
             return None
@@ -382,7 +387,7 @@ class Run:
             t.start()
         return threads
 
-    def restart(self):
+    def restart(self, warm_up=False):
         """`shutdown` with jobs queued and printing, and a new start."""
         self.paused.clear()
         time.sleep(0.3)  # requests under way finish
@@ -390,6 +395,11 @@ class Run:
         self.app.stop(subcommand=True)
         took = time.monotonic() - start
         self.app.start()
+        if warm_up:
+            # the jobs left queued print first, then a quiet moment
+            self.settle(60)
+            time.sleep(IDLE_SECONDS)
+            self.before = process_level(self.app.server.pid)  # setpriv execs the server: the same process
         self.paused.set()
         return took
 
@@ -437,8 +447,14 @@ class Run:
         for printer, device in self.devices.items():
             kinds = {"ok": 0, "cancel": 0, "cut": 0}
             for f in sorted(os.listdir(device.jobs)):
-                if f.endswith(".vxo"):
-                    kinds[self.inspect(open(os.path.join(device.jobs, f), "rb").read())] += 1
+                if not f.endswith(".vxo"):
+                    continue
+                # PAPPL keeps a network printer's connection open while jobs
+                # are queued: one file may hold several jobs
+                data = open(os.path.join(device.jobs, f), "rb").read()
+                starts = [m.start() for m in re.finditer(re.escape(START_OF_JOB), data)] or [0]
+                for a, b in zip(starts, starts[1:] + [len(data)]):
+                    kinds[self.inspect(data[a:b])] += 1
             self.streams[printer] = kinds
             cuts_allowed = sum(1 for p, k, _, _ in self.faults if p == printer and k != "no paper") + 1
             if kinds["cut"] > cuts_allowed:
@@ -457,14 +473,14 @@ def run(args, printers, seconds):
         started = time.monotonic()
         threads = r.load(seconds)
         r.stop.wait(seconds / 3)
-        row["shutdown s"] = r.restart() if not r.stop.is_set() else float("nan")
+        row["shutdown s"] = r.restart(warm_up=True) if not r.stop.is_set() else float("nan")
         if row["shutdown s"] > 3:
             r.fail(f"shutdown with jobs queued took {row['shutdown s']:.1f} s")
-        # The restarted server's level once it has printed a while, against
-        # its level after the rest of the load and some idle time.
-        r.stop.wait(seconds / 6)
-        before = process_level(r.app.server.pid)  # setpriv execs the server: the same process
-        r.stop.wait(seconds / 2)
+        # The restarted server's level once the jobs it found queued are
+        # printed and it is idle, against its level after the rest of the
+        # load and the same idle time.
+        before = r.before
+        r.stop.wait(seconds * 2 / 3)
         r.stop.set()
         for t in threads:
             t.join(60)
@@ -492,8 +508,16 @@ def run(args, printers, seconds):
         bad = r.check_outputs(states)
         if bad:
             r.fail(f"outputs not well-formed: {bad}")
-        time.sleep(3)  # idle
+        time.sleep(IDLE_SECONDS)
         after = process_level(r.app.server.pid)
+        if args.verbose and shutil.which("gdb"):
+            # retained by the allocator, or in use: what a trim gives back
+            subprocess.run(["gdb", "-p", str(r.app.server.pid), "-batch", "-ex", "call (int) malloc_trim(0)"],
+                           capture_output=True, timeout=120)
+            print(f"  rss {after[2] // 1024} MiB, after malloc_trim: {process_level(r.app.server.pid)[2] // 1024} MiB",
+                  flush=True)
+        if before is None:  # no restart: a check failed early
+            before = after
         done = sum(1 for s in states.values() if s[0] == 9)
         attr = sorted(r.attr_times) or [float("nan")]
         row.update({
@@ -546,6 +570,7 @@ def main():
     p.add_argument("--printers", default="1,2,8")
     p.add_argument("--seconds", type=float, default=20)
     p.add_argument("--verbose", action="store_true")
+    p.add_argument("--log-level", default="info")
     p.add_argument("--save-log", help="a failed run's application log goes to SAVE_LOG.PRINTERS")
     args = p.parse_args()
     if shutil.which("ipptool") is None:
