@@ -47,6 +47,7 @@ STUCK_BOUND = 45.0
 FAULT_MAX = 5.0
 RSS_SLACK_KIB = 12 * 1024
 IDLE_SECONDS = 3
+OPEN_JOBS_PER_CLIENT = 2
 START_OF_JOB = b"Event=StartOfJob;"
 
 
@@ -166,6 +167,7 @@ class Run:
         self.stop = threading.Event()
         self.paused = threading.Event()  # clear while the server restarts
         self.paused.set()
+        self.epoch = 0  # counts restarts: a request caught by one proves nothing
         self.documents = {}
         self.net = self.usb = None
         self.before = None
@@ -233,11 +235,12 @@ class Run:
 
     def submit(self, printer, fmt, name):
         """The job's id, or None when it was refused busy or the server is restarting."""
+        epoch = self.epoch
         try:
             status, attrs = ipp_client.print_job(self.app.port, printer, self.documents[fmt], name, fmt,
                                                  timeout=ANSWER_BOUND)
         except TimeoutError:
-            if self.paused.is_set():
+            if self.paused.is_set() and epoch == self.epoch:
                 self.watchdog(f"{name}: Print-Job not answered in {ANSWER_BOUND:.0f} s")
             return None
         except OSError:
@@ -255,17 +258,41 @@ class Run:
         return job
 
     def client(self, c):
+        """Prints as a person does: a few jobs, then waits for the oldest to
+        end before the next (an open loop would only measure the queue)."""
         rng = random.Random(c)
         n = 0
+        mine = []
         while not self.stop.is_set():
             self.paused.wait()
+            while len(mine) >= OPEN_JOBS_PER_CLIENT and not self.stop.is_set():
+                if self.ended(*mine[0]):
+                    mine.pop(0)
+                else:
+                    time.sleep(0.2)
             printer = rng.choice(self.names)
             fmt = rng.choice(list(self.documents))
             job = self.submit(printer, fmt, f"c{c}-{n}")
             n += 1
-            if job is not None and rng.random() < 0.3:
+            if job is None:
+                continue
+            mine.append((printer, job))
+            if rng.random() < 0.3:
                 time.sleep(rng.uniform(0, 1.0))  # before, during or after the first page
                 self.cancel(printer, job)
+
+    def ended(self, printer, job):
+        """Whether the job is over; its end state and message are kept."""
+        if self.jobs[(printer, job)].get("ended"):
+            return True
+        try:
+            state = ipp_client.job_state(self.app.port, printer, job, timeout=ANSWER_BOUND)
+        except (OSError, TimeoutError):
+            return False
+        if state[0] >= 7:
+            self.jobs[(printer, job)]["ended"] = state
+            return True
+        return False
 
     def cancel(self, printer, job):
         start = time.monotonic()
@@ -290,16 +317,17 @@ class Run:
             self.paused.wait()
             printer = rng.choice(self.names)
             start = time.monotonic()
+            epoch = self.epoch
             try:
                 ipp_client.printer_attributes(self.app.port, printer, timeout=ANSWER_BOUND)
             except TimeoutError:
-                if self.paused.is_set():
+                if self.paused.is_set() and epoch == self.epoch:
                     self.watchdog(f"Get-Printer-Attributes not answered in {ANSWER_BOUND:.0f} s")
                 continue
             except OSError:
                 continue
             took = time.monotonic() - start
-            if not self.paused.is_set():
+            if not self.paused.is_set() or epoch != self.epoch:
                 continue  # caught by the restart
             with self.lock:
                 self.attr_times.append(took)
@@ -316,6 +344,7 @@ class Run:
             path = rng.choice(["/", f"/{printer}", f"/{printer}/jobs", f"/{printer}/printer-status",
                                f"/{printer}/supplies"])
             start = time.monotonic()
+            epoch = self.epoch
             conn = http.client.HTTPConnection("localhost", self.app.port, timeout=ANSWER_BOUND)
             try:
                 conn.request("GET", path)
@@ -324,7 +353,7 @@ class Run:
                 if r.status not in (200, 404) and self.paused.is_set():
                     self.fail(f"GET {path}: {r.status}")
             except TimeoutError:
-                if self.paused.is_set():
+                if self.paused.is_set() and epoch == self.epoch:
                     self.watchdog(f"GET {path} not answered in {ANSWER_BOUND:.0f} s")
                 continue
             except OSError:
@@ -366,11 +395,11 @@ class Run:
                 open_jobs = [k for k in self.jobs if self.jobs[k].get("ended") is None]
             for key in open_jobs:
                 try:
-                    state = ipp_client.job_state(self.app.port, *key, timeout=ANSWER_BOUND)[0]
+                    state, message = ipp_client.job_state(self.app.port, *key, timeout=ANSWER_BOUND)
                 except (OSError, TimeoutError):
                     break
                 if state >= 7:
-                    self.jobs[key]["ended"] = state
+                    self.jobs[key]["ended"] = (state, message)
                 elif state == 5:
                     since = seen.setdefault(key, time.monotonic())
                     if time.monotonic() - since > STUCK_BOUND:
@@ -390,6 +419,7 @@ class Run:
     def restart(self, warm_up=False):
         """`shutdown` with jobs queued and printing, and a new start."""
         self.paused.clear()
+        self.epoch += 1
         time.sleep(0.3)  # requests under way finish
         start = time.monotonic()
         self.app.stop(subcommand=True)
@@ -400,6 +430,7 @@ class Run:
             self.settle(60)
             time.sleep(IDLE_SECONDS)
             self.before = process_level(self.app.server.pid)  # setpriv execs the server: the same process
+        self.epoch += 1
         self.paused.set()
         return took
 
@@ -409,6 +440,10 @@ class Run:
         deadline = time.time() + seconds
         states = {}
         for (printer, job), info in list(self.jobs.items()):
+            if info.get("ended"):
+                # seen ended: the job history may have dropped it since
+                states[(printer, job)] = info["ended"]
+                continue
             while True:
                 try:
                     states[(printer, job)] = ipp_client.job_state(self.app.port, printer, job, timeout=ANSWER_BOUND)
