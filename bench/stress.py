@@ -1,22 +1,31 @@
 #!/usr/bin/env python3
-"""The printer application under load: several IPP clients print PWG raster,
-JPEG and native jobs to every printer and cancel some at random, others ask
-for the printers' attributes throughout, and the server is restarted with
-jobs queued. Prints a table; exits non-zero when a check fails.
+"""The printer application under load and faults: several IPP clients print
+PWG raster, JPEG and native jobs to every printer and cancel some at random
+(before, during and after the first page); others ask for the printers'
+attributes and open the web pages throughout; the server is restarted with
+jobs queued. With --sim the printers include the simulator on the emulated
+USB bus and on the network (port 9100 and SNMP, in a namespace bed; root),
+which meanwhile go silent, run out of paper and are unplugged and plugged
+back. Prints a table; exits non-zero when a check fails.
 
     stress.py --app BIN --mkraster BIN --inspector BIN --filter BIN
-              [--printers 1,2,8] [--seconds 20] [--usb-sim BIN]
+              [--sim BIN --netbed SCRIPT] [--printers 1,2,8] [--seconds 20]
 
 Checks: every job ends (completed, canceled or aborted with a message) and
 none is lost across the restart; each cancel is done within 2 s; each
-Get-Printer-Attributes answers within 1 s; each printed output is a well-formed
-job stream or ends with "CancelJob?"; descriptors and threads come back to
-their level after the load. A watchdog dumps every thread's stack (gdb) when
-the server stops answering.
+Get-Printer-Attributes answers within 1 s; each device receives per job a
+well-formed job stream, one ending with "CancelJob?", or (a job cut off by
+a fault on that device) one cut short; descriptors, threads and memory of the
+restarted server come back to their level after warm-up. A watchdog dumps
+every thread's stack (gdb) and fails the run when a request goes unanswered
+or a job stays processing past a bound.
 """
 import argparse
+import ctypes
+import http.client
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
@@ -30,6 +39,16 @@ from app_e2e import App, PNG_MAKER, filter_stream, mkraster  # noqa: E402
 
 CANCEL_BOUND = 2.0
 ATTRIBUTES_BOUND = 1.0
+ANSWER_BOUND = 30.0  # a request unanswered this long: the server is stuck
+STALL_SECONDS = 3  # how long a write waits for a printer that reads nothing, unexplained
+# A job processing this long is stuck: faults last at most FAULT_MAX s and a
+# silent printer's write gives up after STALL_SECONDS.
+STUCK_BOUND = 45.0
+FAULT_MAX = 5.0
+RSS_SLACK_KIB = 12 * 1024
+IDLE_SECONDS = 3
+OPEN_JOBS_PER_CLIENT = 2
+START_OF_JOB = b"Event=StartOfJob;"
 
 
 def process_level(pid):
@@ -39,34 +58,170 @@ def process_level(pid):
     return fds, int(status["Threads"]), int(status["VmRSS"].split()[0])
 
 
+def setns(fd):
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.setns(fd, 0x40000000) != 0:  # CLONE_NEWNET
+        raise OSError(ctypes.get_errno(), "setns")
+
+
+class NetPrinter:
+    """The simulator at 10.77.0.11 (raw port 9100, its snmpd) in a namespace
+    bed; the application runs in the bed's host namespace."""
+
+    def __init__(self, args, work):
+        self.netbed, self.sim = args.netbed, args.sim
+        self.run_dir = os.path.join(work, "netbed")
+        self.name = f"vxt{os.getpid()}r"
+        subprocess.run([args.netbed, "up", self.name, "--sim", args.sim, "--run", self.run_dir,
+                        "--host", "a=10.77.0.1/24", "--printer", "a=10.77.0.11/24,status=1,toner=80"],
+                       check=True, timeout=120, capture_output=True)
+        self.ns = ["ip", "netns", "exec", self.name + "-h"]
+        self.enter()
+
+    def enter(self):
+        """Moves this thread, and the threads and processes it starts after,
+        into the bed's host namespace, where the application listens."""
+        self.home_ns = os.open("/proc/thread-self/ns/net", os.O_RDONLY)
+        fd = os.open(f"/run/netns/{self.name}-h", os.O_RDONLY)
+        try:
+            setns(fd)
+        finally:
+            os.close(fd)
+        self.jobs = os.path.join(self.run_dir, self.name, "p1", "jobs")
+        self.found_as = "Vexo VEXO 10.77.0.11"
+
+    def ctl(self, *command):
+        subprocess.run([self.sim, "ctl", "--control", os.path.join(self.run_dir, self.name, "p1", "ctl"), *command],
+                       check=True, capture_output=True, timeout=30)
+
+    def fault(self, kind, on):
+        if kind == "unplugged":
+            subprocess.run(["ip", "netns", "exec", self.name + "-p1", "ip", "link", "set", "eth0",
+                            "down" if on else "up"], check=True, timeout=30)
+        else:
+            self.ctl(*{"silent": ("silent", "1" if on else "0"),
+                       "no paper": ("status", "3079" if on else "1")}[kind])
+
+    def close(self):
+        # back home first: the bed's removal ends every process in it
+        setns(self.home_ns)
+        os.close(self.home_ns)
+        subprocess.run([self.netbed, "down", self.name, "--run", self.run_dir], timeout=120, capture_output=True)
+
+
+class UsbPrinter:
+    """The simulator on an emulated USB bus, run as the application's user."""
+
+    def __init__(self, args, app):
+        self.sim = app.sim or args.sim
+        self.control = os.path.join(app.home, "usb-ctl")
+        self.jobs = os.path.join(app.home, "usb-jobs")
+        os.makedirs(self.jobs)
+        shutil.chown(self.jobs, app.uid)
+        self.log = os.path.join(app.home, "usb-sim.out")
+        self.out = open(self.log, "w")
+        self.proc = subprocess.Popen(app.prefix + [self.sim, "serve", "--usb", "--control", self.control,
+                                                   "--jobs", self.jobs, "--status", "1", "--toner", "80"],
+                                     stdout=self.out, stderr=subprocess.STDOUT, env=app.env)
+        deadline = time.time() + 20
+        self.bus = None
+        while time.time() < deadline and not self.bus:
+            with open(self.log) as f:
+                m = re.search(r"^usb-bus (\S+)", f.read(), re.M)
+            self.bus = m.group(1) if m else None
+            time.sleep(0.1)
+        assert self.bus, "the simulated USB printer did not start"
+        self.found_as = "Vexo VEXO USB"
+
+    def ctl(self, *command):
+        subprocess.run([self.sim, "ctl", "--control", self.control, *command], check=True, capture_output=True,
+                       timeout=30)
+
+    def fault(self, kind, on):
+        self.ctl(*{"silent": ("silent", "1" if on else "0"), "no paper": ("status", "3079" if on else "1"),
+                   "unplugged": ("plugged", "0" if on else "1")}[kind])
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait(timeout=30)
+        self.out.close()
+
+
 class Run:
     def __init__(self, args, work, printers):
         self.args = args
+        self.work = work
         self.app = App(args, work)
-        self.names = [f"P{i}" for i in range(printers)]
-        self.jobs = {}  # (printer, id) -> {"name", "cancel"}
+        self.app.env["VEXO_APP_STALL_SECONDS"] = str(STALL_SECONDS)
+        self.count = printers
+        self.devices = {}  # printer name -> NetPrinter / UsbPrinter
+        self.names = []
+        self.jobs = {}  # (printer, id) -> {"name", "cancel", "submitted"}
         self.lock = threading.Lock()
         self.failures = []
         self.cancel_times = []
         self.attr_times = []
+        self.page_times = []
+        self.faults = []  # (printer, kind, start, end)
         self.stop = threading.Event()
-        self.paused = threading.Event()  # set while the server restarts
+        self.paused = threading.Event()  # clear while the server restarts
         self.paused.set()
+        self.epoch = 0  # counts restarts: a request caught by one proves nothing
         self.documents = {}
+        self.net = self.usb = None
+        self.before = None
 
     def fail(self, what):
         with self.lock:
             self.failures.append(what)
         self.stop.set()
 
-    def prepare(self, work):
-        page = os.path.join(work, "page.pwg")
+    def watchdog(self, what):
+        if not self.failures or "threads" not in self.failures[-1]:
+            self.fail(what + "; the server's threads:\n" + self.app.stacks())
+        else:
+            self.fail(what)
+
+    # --- set-up --------------------------------------------------------------
+
+    def start(self):
+        self.app.log_level = self.args.log_level
+        if self.args.sim:
+            self.net = NetPrinter(self.args, self.work)
+            self.app.prefix = self.net.ns + self.app.prefix
+            self.usb = UsbPrinter(self.args, self.app)
+            self.app.env.update(UMOCKDEV_DIR=self.usb.bus, LD_PRELOAD="libumockdev-preload.so.0")
+            if "ASAN_OPTIONS" in self.app.env:
+                self.app.env["ASAN_OPTIONS"] += ":verify_asan_link_order=0"
+        self.app.start()
+        sims = [d for d in (self.usb, self.net) if d][:self.count]
+        for device in sims:
+            # the first start's search adds them by itself
+            name = self.found(device.found_as)
+            self.devices[name] = device
+            self.names.append(name)
+        for i in range(self.count - len(sims)):
+            self.app.add(f"P{i}")
+            self.names.append(f"P{i}")
+
+    def found(self, info, seconds=40):
+        deadline = time.time() + seconds
+        printers = ""
+        while time.time() < deadline and info not in printers.splitlines():
+            printers = self.app.run("printers").stdout
+            time.sleep(0.3)
+        assert info in printers.splitlines(), f"{info} not added: {printers}\n" + self.app.log_text()
+        return info.replace(" ", "_")
+
+    def prepare(self):
+        page = os.path.join(self.work, "page.pwg")
         mkraster(self.args, page)
-        png = os.path.join(work, "photo.png")
+        png = os.path.join(self.work, "photo.png")
         subprocess.run(["python3", "-c", PNG_MAKER, png], check=True)
         self.documents = {
             "image/pwg-raster": open(page, "rb").read(),
-            "application/octet-stream": filter_stream(self.args, page, "", work),
+            "application/octet-stream": filter_stream(self.args, page, "", self.work),
         }
         if shutil.which("pnmtojpeg"):  # netpbm: a grey ramp as a phone's photo
             w, h = 400, 600
@@ -76,30 +231,68 @@ class Run:
         else:
             self.documents["image/png"] = open(png, "rb").read()
 
+    # --- load ----------------------------------------------------------------
+
+    def submit(self, printer, fmt, name):
+        """The job's id, or None when it was refused busy or the server is restarting."""
+        epoch = self.epoch
+        try:
+            status, attrs = ipp_client.print_job(self.app.port, printer, self.documents[fmt], name, fmt,
+                                                 timeout=ANSWER_BOUND)
+        except TimeoutError:
+            if self.paused.is_set() and epoch == self.epoch:
+                self.watchdog(f"{name}: Print-Job not answered in {ANSWER_BOUND:.0f} s")
+            return None
+        except OSError:
+            return None  # the server is restarting
+        if status == 0x0507:
+            return None  # a raster job while the printer prints: refused busy, nothing to follow
+        if status == 0x0506 and not self.paused.is_set():
+            return None  # not accepting jobs: the server is shutting down
+        if status != 0:
+            self.fail(f"{name}: Print-Job status {status:#06x}")
+            return None
+        job = attrs["job-id"][0]
+        with self.lock:
+            self.jobs[(printer, job)] = {"name": name, "cancel": None, "submitted": time.monotonic()}
+        return job
+
     def client(self, c):
+        """Prints as a person does: a few jobs, then waits for the oldest to
+        end before the next (an open loop would only measure the queue)."""
         rng = random.Random(c)
         n = 0
+        mine = []
         while not self.stop.is_set():
             self.paused.wait()
+            while len(mine) >= OPEN_JOBS_PER_CLIENT and not self.stop.is_set():
+                if self.ended(*mine[0]):
+                    mine.pop(0)
+                else:
+                    time.sleep(0.2)
             printer = rng.choice(self.names)
             fmt = rng.choice(list(self.documents))
-            name = f"c{c}-{n}"
+            job = self.submit(printer, fmt, f"c{c}-{n}")
             n += 1
-            try:
-                status, attrs = ipp_client.print_job(self.app.port, printer, self.documents[fmt], name, fmt)
-            except (OSError, TimeoutError):
-                continue  # the server is restarting
-            if status == 0x0507:
-                continue  # a raster job while the printer prints: refused busy, nothing to follow
-            if status != 0:
-                self.fail(f"{name}: Print-Job status {status:#06x}")
-                return
-            job = attrs["job-id"][0]
-            with self.lock:
-                self.jobs[(printer, job)] = {"name": name, "cancel": None}
+            if job is None:
+                continue
+            mine.append((printer, job))
             if rng.random() < 0.3:
-                time.sleep(rng.uniform(0, 0.5))  # before, during or after the first page
+                time.sleep(rng.uniform(0, 1.0))  # before, during or after the first page
                 self.cancel(printer, job)
+
+    def ended(self, printer, job):
+        """Whether the job is over; its end state and message are kept."""
+        if self.jobs[(printer, job)].get("ended"):
+            return True
+        try:
+            state = ipp_client.job_state(self.app.port, printer, job, timeout=ANSWER_BOUND)
+        except (OSError, TimeoutError):
+            return False
+        if state[0] >= 7:
+            self.jobs[(printer, job)]["ended"] = state
+            return True
+        return False
 
     def cancel(self, printer, job):
         start = time.monotonic()
@@ -110,7 +303,7 @@ class Run:
                     break
                 time.sleep(0.05)
         except (OSError, TimeoutError):
-            return
+            return  # the server restarted meanwhile
         took = time.monotonic() - start
         with self.lock:
             self.jobs[(printer, job)]["cancel"] = took
@@ -118,45 +311,142 @@ class Run:
         if took > CANCEL_BOUND:
             self.fail(f"job {job} on {printer} cancelled after {took:.2f} s")
 
-    def prober(self):
+    def prober(self, p):
+        rng = random.Random(100 + p)
         while not self.stop.is_set():
             self.paused.wait()
-            printer = random.choice(self.names)
+            printer = rng.choice(self.names)
             start = time.monotonic()
+            epoch = self.epoch
             try:
-                ipp_client.printer_attributes(self.app.port, printer, timeout=30)
+                ipp_client.printer_attributes(self.app.port, printer, timeout=ANSWER_BOUND)
             except TimeoutError:
-                self.watchdog("Get-Printer-Attributes not answered in 30 s")
-                return
+                if self.paused.is_set() and epoch == self.epoch:
+                    self.watchdog(f"Get-Printer-Attributes not answered in {ANSWER_BOUND:.0f} s")
+                continue
             except OSError:
                 continue
             took = time.monotonic() - start
+            if not self.paused.is_set() or epoch != self.epoch:
+                continue  # caught by the restart
             with self.lock:
                 self.attr_times.append(took)
             if took > ATTRIBUTES_BOUND:
-                self.fail(f"Get-Printer-Attributes took {took:.2f} s")
+                self.fail(f"Get-Printer-Attributes of {printer} took {took:.2f} s")
             time.sleep(0.05)
 
-    def watchdog(self, what):
-        self.fail(what + ":\n" + self.app.stacks())
+    def browser(self):
+        """The web pages, as someone watching the printers would open them."""
+        rng = random.Random(7)
+        while not self.stop.is_set():
+            self.paused.wait()
+            printer = rng.choice(self.names)
+            path = rng.choice(["/", f"/{printer}", f"/{printer}/jobs", f"/{printer}/printer-status",
+                               f"/{printer}/supplies"])
+            start = time.monotonic()
+            epoch = self.epoch
+            conn = http.client.HTTPConnection("localhost", self.app.port, timeout=ANSWER_BOUND)
+            try:
+                conn.request("GET", path)
+                r = conn.getresponse()
+                r.read()
+                if r.status not in (200, 404) and self.paused.is_set():
+                    self.fail(f"GET {path}: {r.status}")
+            except TimeoutError:
+                if self.paused.is_set() and epoch == self.epoch:
+                    self.watchdog(f"GET {path} not answered in {ANSWER_BOUND:.0f} s")
+                continue
+            except OSError:
+                continue
+            finally:
+                conn.close()
+            with self.lock:
+                self.page_times.append(time.monotonic() - start)
+            time.sleep(0.2)
 
-    def restart(self):
+    def faulter(self):
+        """In the middle of jobs: a simulated printer goes silent, runs out of
+        paper or is unplugged, for a few seconds."""
+        rng = random.Random(3)
+        kinds = ["silent", "no paper", "unplugged"]
+        sims = [n for n in self.names if n in self.devices]
+        if not sims:
+            return
+        self.stop.wait(2)
+        while not self.stop.is_set():
+            self.paused.wait()
+            printer = rng.choice(sims)
+            kind = kinds[len(self.faults) % len(kinds)] if len(self.faults) < 6 else rng.choice(kinds)
+            device = self.devices[printer]
+            start = time.monotonic()
+            device.fault(kind, True)
+            self.stop.wait(rng.uniform(2, FAULT_MAX))
+            device.fault(kind, False)
+            self.faults.append((printer, kind, start, time.monotonic()))
+            self.stop.wait(rng.uniform(1, 3))
+
+    def stuck_watch(self):
+        """A job processing past the bound: a job thread is stuck."""
+        seen = {}  # (printer, job) -> when first seen processing
+        while not self.stop.is_set():
+            self.stop.wait(2)
+            self.paused.wait()
+            with self.lock:
+                open_jobs = [k for k in self.jobs if self.jobs[k].get("ended") is None]
+            for key in open_jobs:
+                try:
+                    state, message = ipp_client.job_state(self.app.port, *key, timeout=ANSWER_BOUND)
+                except (OSError, TimeoutError):
+                    break
+                if state >= 7:
+                    self.jobs[key]["ended"] = (state, message)
+                elif state == 5:
+                    since = seen.setdefault(key, time.monotonic())
+                    if time.monotonic() - since > STUCK_BOUND:
+                        self.watchdog(f"job {key[1]} on {key[0]} processing for {STUCK_BOUND:.0f} s")
+                        return
+                else:
+                    seen.pop(key, None)
+
+    def load(self, seconds, clients=4):
+        threads = [threading.Thread(target=self.client, args=(c,), daemon=True) for c in range(clients)]
+        threads += [threading.Thread(target=self.prober, args=(p,), daemon=True) for p in range(2)]
+        threads += [threading.Thread(target=t, daemon=True) for t in (self.browser, self.faulter, self.stuck_watch)]
+        for t in threads:
+            t.start()
+        return threads
+
+    def restart(self, warm_up=False):
+        """`shutdown` with jobs queued and printing, and a new start."""
         self.paused.clear()
+        self.epoch += 1
         time.sleep(0.3)  # requests under way finish
         start = time.monotonic()
         self.app.stop(subcommand=True)
         took = time.monotonic() - start
         self.app.start()
+        if warm_up:
+            # the jobs left queued print first, then a quiet moment
+            self.settle(60)
+            time.sleep(IDLE_SECONDS)
+            self.before = process_level(self.app.server.pid)  # setpriv execs the server: the same process
+        self.epoch += 1
         self.paused.set()
         return took
+
+    # --- checks --------------------------------------------------------------
 
     def settle(self, seconds=120):
         deadline = time.time() + seconds
         states = {}
         for (printer, job), info in list(self.jobs.items()):
+            if info.get("ended"):
+                # seen ended: the job history may have dropped it since
+                states[(printer, job)] = info["ended"]
+                continue
             while True:
                 try:
-                    states[(printer, job)] = ipp_client.job_state(self.app.port, printer, job, timeout=30)
+                    states[(printer, job)] = ipp_client.job_state(self.app.port, printer, job, timeout=ANSWER_BOUND)
                 except TimeoutError:
                     self.watchdog(f"job {job}'s state not answered")
                     return states
@@ -165,83 +455,145 @@ class Run:
                 time.sleep(0.2)
         return states
 
+    def inspect(self, data):
+        """'ok', 'cancel' or 'cut'."""
+        if data.endswith(b"CancelJob?"):
+            return "cancel"
+        stream = os.path.join(self.work, "check.vxo")
+        with open(stream, "wb") as f:
+            f.write(data)
+        r = subprocess.run([self.args.inspector, stream], capture_output=True, timeout=60)
+        return "ok" if r.returncode == 0 else "cut"
+
     def check_outputs(self, states):
+        """Printers' names with what went wrong on their devices."""
         bad = []
         for (printer, job), (state, _) in states.items():
-            if state != 9:
+            if state != 9 or printer in self.devices:
                 continue
             name = self.jobs[(printer, job)]["name"]
             path = os.path.join(self.app.out, name + ".vxo")
             data = open(path, "rb").read() if os.path.exists(path) else b""
-            if data.endswith(b"CancelJob?"):
-                continue
-            stream = os.path.join(self.app.work, "check.vxo")
-            with open(stream, "wb") as f:
-                f.write(data)
-            r = subprocess.run([self.args.inspector, stream], capture_output=True, timeout=60)
-            if r.returncode != 0:
+            if self.inspect(data) == "cut":
                 bad.append(name)
+        # The simulators keep what they were sent. A stream may be cut short
+        # only while that printer read nothing (a cancelled or given-up job
+        # closes the connection) or by the restart.
+        self.streams = {}
+        for printer, device in self.devices.items():
+            kinds = {"ok": 0, "cancel": 0, "cut": 0}
+            for f in sorted(os.listdir(device.jobs)):
+                if not f.endswith(".vxo"):
+                    continue
+                # PAPPL keeps a network printer's connection open while jobs
+                # are queued: one file may hold several jobs
+                data = open(os.path.join(device.jobs, f), "rb").read()
+                starts = [m.start() for m in re.finditer(re.escape(START_OF_JOB), data)] or [0]
+                for a, b in zip(starts, starts[1:] + [len(data)]):
+                    kinds[self.inspect(data[a:b])] += 1
+            self.streams[printer] = kinds
+            cuts_allowed = sum(1 for p, k, _, _ in self.faults if p == printer) + 1
+            if kinds["cut"] > cuts_allowed:
+                bad.append(f"{printer}: {kinds['cut']} streams cut short, {cuts_allowed - 1} faults")
         return bad
 
 
 def run(args, printers, seconds):
-    work = tempfile.mkdtemp(prefix="vexo-stress-")
+    work = tempfile.mkdtemp(prefix="vexo-stress-", dir="/tmp")  # short: the USB bus's sockets live under it
     os.chmod(work, 0o755)
     r = Run(args, work, printers)
     row = {}
     try:
-        r.app.log_level = "info"
-        r.app.start()
-        for name in r.names:
-            r.app.add(name)
-        r.prepare(work)
-        before = process_level(r.app.server.pid)  # setpriv execs the server: the same process
-        threads = [threading.Thread(target=r.client, args=(c,), daemon=True) for c in range(4)]
-        threads += [threading.Thread(target=r.prober, daemon=True) for _ in range(2)]
+        r.start()
+        r.prepare()
         started = time.monotonic()
-        for t in threads:
-            t.start()
-        r.stop.wait(seconds / 2)
-        row["shutdown s"] = r.restart() if not r.stop.is_set() else float("nan")
-        r.stop.wait(seconds / 2)
+        threads = r.load(seconds)
+        r.stop.wait(seconds / 3)
+        row["shutdown s"] = r.restart(warm_up=True) if not r.stop.is_set() else float("nan")
+        if row["shutdown s"] > 3:
+            r.fail(f"shutdown with jobs queued took {row['shutdown s']:.1f} s")
+        # The restarted server's level once the jobs it found queued are
+        # printed and it is idle, against its level after the rest of the
+        # load and the same idle time.
+        before = r.before
+        r.stop.wait(seconds * 2 / 3)
         r.stop.set()
         for t in threads:
             t.join(60)
         elapsed = time.monotonic() - started
         states = r.settle()
+        if not states or not r.attr_times:
+            r.fail(f"nothing was printed or answered: {len(states)} jobs, {len(r.attr_times)} answers")
         lost = [k for k, s in states.items() if s[0] == 0]
         stuck = [k for k, s in states.items() if 0 < s[0] < 7]
         silent = [k for k, s in states.items() if s[0] == 8 and not s[1]]
         if lost:
             r.fail(f"jobs lost: {lost}")
         if stuck:
-            r.watchdog(f"jobs not ended: {stuck}")
+            shown = {}
+            for name in r.names:
+                try:
+                    attrs = ipp_client.printer_attributes(r.app.port, name)[1]
+                    shown[name] = (attrs.get("printer-state"), attrs.get("printer-state-reasons"),
+                                      attrs.get("printer-state-message"))
+                except (OSError, TimeoutError) as e:
+                    shown[name] = e
+            r.watchdog(f"jobs not ended: {[(k, states[k]) for k in stuck]}; printers {shown}")
         if silent:
             r.fail(f"jobs aborted without a reason: {silent}")
         bad = r.check_outputs(states)
         if bad:
             r.fail(f"outputs not well-formed: {bad}")
-        time.sleep(2)
+        time.sleep(IDLE_SECONDS)
         after = process_level(r.app.server.pid)
+        if args.verbose and shutil.which("gdb"):
+            # retained by the allocator, or in use: what a trim gives back
+            subprocess.run(["gdb", "-p", str(r.app.server.pid), "-batch", "-ex", "call (int) malloc_trim(0)"],
+                           capture_output=True, timeout=120)
+            print(f"  rss {after[2] // 1024} MiB, after malloc_trim: {process_level(r.app.server.pid)[2] // 1024} MiB",
+                  flush=True)
+        if before is None:  # no restart: a check failed early
+            before = after
         done = sum(1 for s in states.values() if s[0] == 9)
         attr = sorted(r.attr_times) or [float("nan")]
         row.update({
             "printers": printers, "jobs": len(states), "completed": done,
+            "canceled": sum(1 for s in states.values() if s[0] == 7),
+            "aborted": sum(1 for s in states.values() if s[0] == 8),
             "jobs/min": done * 60 / elapsed,
             "p99 attrs s": attr[min(len(attr) - 1, int(len(attr) * 0.99))],
+            "max attrs s": attr[-1],
             "max cancel s": max(r.cancel_times, default=float("nan")),
             "fds": f"{before[0]}->{after[0]}", "threads": f"{before[1]}->{after[1]}",
             "rss MiB": f"{before[2] // 1024}->{after[2] // 1024}",
+            "faults": len(r.faults),
         })
-        # the server restarted in between: compare with its own start
         if after[0] > before[0] + 2 or after[1] > before[1] + 2:
             r.fail(f"descriptors or threads did not come back: {before} -> {after}")
+        if after[2] > before[2] + RSS_SLACK_KIB:
+            r.fail(f"memory did not come back: {before[2] // 1024} -> {after[2] // 1024} MiB")
+        if args.verbose:
+            reasons = {}
+            for (state, message) in states.values():
+                if state == 8:
+                    reasons[message] = reasons.get(message, 0) + 1
+            print(f"  aborted: {reasons}\n  faults: {[(p, k, round(e - s, 1)) for p, k, s, e in r.faults]}\n"
+                  f"  device streams: {getattr(r, 'streams', {})}", flush=True)
     except BaseException:
         print("--- application log ---\n" + r.app.log_text())
         raise
     finally:
-        r.app.close()
-        shutil.rmtree(work, ignore_errors=True)
+        try:
+            if r.failures:
+                print("--- application log ---\n" + r.app.log_text())
+                if args.save_log and os.path.exists(r.app.log):
+                    shutil.copyfile(r.app.log, f"{args.save_log}.{printers}")
+            r.app.close()
+        finally:
+            for device in (r.usb, r.net):
+                if device:
+                    device.close()
+            shutil.rmtree(work, ignore_errors=True)
     return row, r.failures
 
 
@@ -249,20 +601,28 @@ def main():
     p = argparse.ArgumentParser()
     for opt in ("app", "filter", "inspector", "mkraster"):
         p.add_argument("--" + opt, required=True)
+    p.add_argument("--sim", help="the printer simulator: USB and network printers, with faults (root)")
+    p.add_argument("--netbed")
     p.add_argument("--printers", default="1,2,8")
     p.add_argument("--seconds", type=float, default=20)
+    p.add_argument("--verbose", action="store_true")
+    p.add_argument("--log-level", default="info")
+    p.add_argument("--save-log", help="a failed run's application log goes to SAVE_LOG.PRINTERS")
     args = p.parse_args()
     if shutil.which("ipptool") is None:
         print("ipptool missing (cups-ipp-utils)")
         return 77
-    columns = ["printers", "jobs", "completed", "jobs/min", "p99 attrs s", "max cancel s", "shutdown s",
-               "fds", "threads", "rss MiB"]
-    print("  ".join(f"{c:>12}" for c in columns))
+    if args.sim and (os.getuid() != 0 or not args.netbed):
+        print("the simulated printers need root and --netbed")
+        return 77
+    columns = ["printers", "jobs", "completed", "canceled", "aborted", "jobs/min", "p99 attrs s", "max attrs s",
+               "max cancel s", "shutdown s", "faults", "fds", "threads", "rss MiB"]
+    print(" ".join(f"{c:>12}" for c in columns), flush=True)
     failed = []
     for n in [int(x) for x in args.printers.split(",")]:
         row, failures = run(args, n, args.seconds)
-        print("  ".join(f"{row[c]:>12.2f}" if isinstance(row.get(c), float) else f"{row.get(c, '-')!s:>12}"
-                        for c in columns), flush=True)
+        print(" ".join(f"{row[c]:>12.2f}" if isinstance(row.get(c), float) else f"{row.get(c, '-')!s:>12}"
+                       for c in columns), flush=True)
         failed += failures
     for f in failed:
         print("FAILED:", f)

@@ -56,6 +56,7 @@ struct JobState {
     JobState(pappl_job_t* job, pappl_device_t* device, const JobChoices& choices) : out(job, device), job(out, choices) {}
     DeviceOutput out;
     PrintJob job;
+    bool stopped = false;  // the server stopped mid-page: said once
 };
 
 JobState* stateOf(pappl_job_t* job)
@@ -122,7 +123,15 @@ bool startPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, u
 
 bool writeLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y, const unsigned char* line)
 {
-    if (JobState* state = stateOf(job))
+    JobState* state = stateOf(job);
+    if (!state)
+        return false;
+    // A page at 1200 dpi takes seconds to build on a busy machine: a cancel
+    // or a stopping server ends it here, not after its encoding. PAPPL's
+    // image path stops on false; its raster path reads on regardless.
+    if ((y & 255) == 0 && !state->stopped && (papplJobIsCanceled(job) || (state->stopped = stopping(job))))
+        return false;
+    if (!state->stopped)
         state->job.writeLine(y, line);
     return true;
 }
@@ -134,6 +143,8 @@ bool endPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned pa
         return false;
     if (papplJobIsCanceled(job))
         return true;  // the job's end sends the cancel
+    if (state->stopped || stopping(job))
+        return false;  // not worth seconds of encoding
     if (!state->job.endPage()) {
         if (papplJobIsCanceled(job))
             return true;  // cancelled while the printer did not take the page
@@ -151,9 +162,9 @@ bool endJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
     if (!state)
         return false;
     bool ok = true;
-    if (papplJobIsCanceled(job) || state->job.failed()) {
+    if (papplJobIsCanceled(job) || state->job.failed() || state->stopped) {
         state->job.cancel();
-        ok = !state->job.failed();
+        ok = !state->job.failed() && !state->stopped;
     } else if (!state->job.finish()) {
         abortJob(job, "The end of the job could not be sent to the printer.");
         state->job.cancel();

@@ -6,6 +6,8 @@
 
 #include <pappl/pappl.h>
 
+#include <malloc.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -168,6 +170,11 @@ int main(int argc, char* argv[])
 {
     // A printer that closes its connection mid-job fails the write, not the process.
     signal(SIGPIPE, SIG_IGN);
+    // Each job thread allocates its pages (megabytes each) in an arena of its
+    // own; with glibc's sliding threshold they soon come from the arenas,
+    // which keep them after the job. A fixed threshold maps every page and
+    // gives it back when the job ends, so an idle server returns to its size.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     vexo::app::addNetworkDiscovery();
     if (argc >= 2 && std::strcmp(argv[1], "devices") == 0)
         return showDevices(argc, argv);

@@ -75,10 +75,10 @@ def call(port, path, request, data=b"", timeout=10.0):
         conn.close()
 
 
-def print_job(port, printer, data, job_name, fmt):
+def print_job(port, printer, data, job_name, fmt, timeout=10.0):
     uri = f"ipp://localhost:{port}/ipp/print/{printer}"
     req = encode(PRINT_JOB, uri, [("name", "job-name", job_name), ("mime", "document-format", fmt)])
-    return call(port, f"/ipp/print/{printer}", req, data)
+    return call(port, f"/ipp/print/{printer}", req, data, timeout=timeout)
 
 
 def job_state(port, printer, job_id, timeout=10.0):
