@@ -1,5 +1,6 @@
 // vexo-printer-app: an IPP Everywhere printer for the printers of the
 // catalogue, so that any IPP client prints to them without a driver.
+#include "device_log.h"
 #include "driver.h"
 #include "first_start.h"
 #include "network_devices.h"
@@ -86,6 +87,7 @@ pappl_system_t* systemCallback(int numOptions, cups_option_t* options, void* dat
     if (!system)
         return nullptr;
 
+    vexo::app::logDevicesToPappl(system);
     papplSystemAddListeners(system, std::strcmp(listen, "*") == 0 ? nullptr : listen);
     // Loopback only: the URIs and the DNS-SD services name "localhost", where
     // the server listens, not the machine's name, whose addresses it does not
@@ -183,6 +185,7 @@ int main(int argc, char* argv[])
                                      vexo::app::autoAddCallback, vexo::app::driverCallback, nullptr, nullptr,
                                      systemCallback, usage, nullptr);
     // Nothing of ours may run on once PAPPL has freed the system.
+    vexo::app::stopDeviceLog();
     vexo::app::stopFirstStart();
     return status;
 }

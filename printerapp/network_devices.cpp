@@ -46,9 +46,9 @@ std::vector<FoundPrinter> discoverNetworkPrinters()
     vexo::net::NetTransportOptions options;
     options.discovery.cancelFd = cancelFd();
     vexo::net::NetTransport transport(std::move(options));
-    for (const Printer& printer : transport.getPrinterBySNMP()) {
-        const std::string model = printer.name.toStdString();
-        const std::string ip = printer.ip.toStdString();
+    for (const FoundDevice& printer : transport.getPrinterBySNMP()) {
+        const std::string model(printer.row->printerName);
+        const std::string& ip = printer.ip;
         found.push_back({std::string(kMake) + " " + model + " (" + ip + ")", "socket://" + ip + ":9100",
                          "MFG:" + std::string(kMake) + ";MDL:" + model + ";"});
     }

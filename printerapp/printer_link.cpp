@@ -2,22 +2,12 @@
 
 #include "Catalogue.h"
 #include "NetTransport.h"
-#include "UsbTransport.h"
+#include "USBInteraction.h"
 
 #include <memory>
 
 namespace vexo::app {
 namespace {
-
-Reading readingOf(const StatusReading& r)
-{
-    Reading reading;
-    reading.answered = r.answered;
-    reading.code = r.code;
-    if (r.answered && r.toner)
-        reading.toner = static_cast<int>(*r.toner);
-    return reading;
-}
 
 const OrrinPrinter* catalogueRow(std::string_view model)
 {
@@ -51,10 +41,8 @@ std::optional<PrinterLink> linkFor(std::string_view deviceUri, std::string_view 
     link.options.hasWakeUp = row->hasWakeUp;
 
     if (deviceUri.substr(0, 6) == "usb://") {
-        auto usb = std::make_shared<UsbTransport>();
-        const Printer printer = Printer::fromUSBDevice(*row, printerVendorID, row->PID);
         link.options.link = Link::usb;
-        link.query = [usb, printer] { return readingOf(usb->getUSBControlRequestInfo(printer)); };
+        link.query = [pid = row->PID] { return usbStatusRequest(printerVendorID, pid); };
         return link;
     }
     const std::string host = socketHost(deviceUri);
@@ -65,9 +53,8 @@ std::optional<PrinterLink> linkFor(std::string_view deviceUri, std::string_view 
     options.query.timeoutUs = 1'500'000;
     options.query.retries = 1;
     auto net = std::make_shared<vexo::net::NetTransport>(std::move(options));
-    const Printer printer = Printer::fromNetworkDevice(*row, QString::fromStdString(host));
     link.options.link = Link::network;
-    link.query = [net, printer] { return readingOf(net->getSNMPStatus(printer)); };
+    link.query = [net, host] { return net->getSNMPStatus(host); };
     return link;
 }
 

@@ -1,5 +1,6 @@
 #include "printer_status.h"
 
+#include "StatusCodes.h"
 #include "StatusDecoding.h"
 #include "StatusReasons.h"
 
@@ -44,7 +45,7 @@ pappl_supply_t blackToner(std::optional<int> percent)
     return toner;
 }
 
-PrinterStatus statusFrom(const Reading& reading, std::string_view model, Link link, std::optional<int> lastToner)
+PrinterStatus statusFrom(const StatusReading& reading, std::string_view model, Link link, std::optional<int> lastToner)
 {
     PrinterStatus status;
     status.known = true;
@@ -55,15 +56,16 @@ PrinterStatus statusFrom(const Reading& reading, std::string_view model, Link li
         status.message = decoded.message;
         status.advice = decoded.discription;
         if (reading.toner && *reading.toner >= 0 && *reading.toner <= 100)
-            status.toner = reading.toner;
+            status.toner = static_cast<int>(*reading.toner);
         else
             status.toner = lastToner;
     } else {
         // What the monitor shows for a printer that did not answer.
-        status.code = 4444;
-        status.level = 3;
-        status.message = "连接断开";
-        status.advice = link == Link::usb ? "请检查设备的连接情况" : "连接断开，请查看设备的网络连接情况";
+        const DecodedStatus decoded = noAnswerStatus(link);
+        status.code = kStatusNoAnswer;
+        status.level = decoded.level;
+        status.message = decoded.message;
+        status.advice = decoded.discription;
         status.toner = lastToner;
     }
     const StateReason reason = stateReason(status.code, status.level);

@@ -2,6 +2,7 @@
 // monitor's decoding, the reasons table, the toner as a black toner supply.
 #pragma once
 
+#include "StatusReading.h"
 #include "status_cache.h"
 
 #include <cstdint>
@@ -10,19 +11,11 @@
 
 namespace vexo::app {
 
-struct Reading {
-    bool answered = false;  // false: unplugged, switched off or timed out
-    std::int64_t code = 0;
-    std::optional<int> toner;  // percent; absent when unreadable
-};
-
-enum class Link { usb, network };
-
 // At or below this percent clients show the toner as low (marker-low-levels).
 inline constexpr int kTonerLowLevel = 10;
 
 // lastToner is kept when the printer does not answer or gives no level.
-PrinterStatus statusFrom(const Reading& reading, std::string_view model, Link link, std::optional<int> lastToner);
+PrinterStatus statusFrom(const StatusReading& reading, std::string_view model, Link link, std::optional<int> lastToner);
 
 pappl_preason_t reasonBit(std::string_view keyword);
 

@@ -1,5 +1,7 @@
 #include "status_poller.h"
 
+#include "StatusCodes.h"
+
 namespace vexo::app {
 
 StatusPoller::StatusPoller(Query query, Options options, StatusCache& cache, Changed changed)
@@ -65,7 +67,7 @@ void StatusPoller::run()
         ++begun_;
         lock.unlock();
 
-        const Reading reading = query_();
+        const StatusReading reading = query_();
         PrinterStatus status = statusFrom(reading, options_.model, options_.link, cache_.copy().toner);
         cache_.store(status);
         if (changed_)
@@ -74,7 +76,7 @@ void StatusPoller::run()
         lock.lock();
         ++finished_;
         read_.notify_all();
-        asleep_ = options_.hasWakeUp && reading.answered && reading.code == 2009;
+        asleep_ = options_.hasWakeUp && reading.answered && reading.code == kStatusAsleep;
     }
 }
 

@@ -18,13 +18,13 @@ namespace vexo::app {
 
 class StatusPoller {
 public:
-    using Query = std::function<Reading()>;
+    using Query = std::function<StatusReading()>;
     using Changed = std::function<void(const PrinterStatus&)>;
 
     struct Options {
         std::string model;       // catalogue model name, key of the status tables
         Link link = Link::network;
-        bool hasWakeUp = false;  // the model reports sleep (2009) and is left asleep
+        bool hasWakeUp = false;  // the model reports sleep (kStatusAsleep) and is left asleep
         std::chrono::milliseconds interval{6000};
         // While a job runs: a printer that stops mid-job says so soon.
         std::chrono::milliseconds jobInterval{2000};

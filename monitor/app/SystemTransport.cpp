@@ -1,6 +1,6 @@
 #include "SystemTransport.h"
 
-#include "NetTransport.h"
+#include "SnmpTransport.h"
 #include "UsbTransport.h"
 
 namespace {
@@ -10,12 +10,13 @@ std::shared_ptr<PrinterTransport> defaultUsbTransport() { return std::make_share
 }  // namespace
 
 SystemTransport::SystemTransport(std::shared_ptr<vexo::net::NetTransport> net, std::shared_ptr<PrinterTransport> usb)
-    : net_(net ? std::move(net) : std::make_shared<vexo::net::NetTransport>()),
-      usb_(usb ? std::move(usb) : defaultUsbTransport())
+    : net_(std::make_shared<SnmpTransport>(std::move(net))), usb_(usb ? std::move(usb) : defaultUsbTransport())
 {
 }
 
 SystemTransport::~SystemTransport() = default;
+
+vexo::net::NetTransport& SystemTransport::net() { return net_->net(); }
 
 QList<Printer> SystemTransport::getPrinterByIOUSB() { return usb_->getPrinterByIOUSB(); }
 

@@ -7,6 +7,7 @@
 namespace vexo::net {
 class NetTransport;
 }
+class SnmpTransport;
 
 // The transport of the real program: USB printers through the USB
 // transport, network printers through the network one.
@@ -24,10 +25,10 @@ public:
     void createWakeUpServer(PrinterModel& model) override;
     void watchUSBDevices(std::function<void(const UsbDeviceChange&)> changed) override;
 
-    vexo::net::NetTransport& net() { return *net_; }
+    vexo::net::NetTransport& net();
     PrinterTransport& usb() { return *usb_; }
 
 private:
-    std::shared_ptr<vexo::net::NetTransport> net_;
+    std::shared_ptr<SnmpTransport> net_;
     std::shared_ptr<PrinterTransport> usb_;
 };

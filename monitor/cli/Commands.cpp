@@ -2,6 +2,7 @@
 
 #include "PrinterModel.h"
 #include "NetTransport.h"
+#include "StatusCodes.h"
 #include "SystemTransport.h"
 #include "WifiCommands.h"
 
@@ -40,7 +41,7 @@ StatusInfo awaitReading(PrinterModel& model)
 {
     QEventLoop loop;
     QObject::connect(&model, &PrinterModel::statusInfoChanged, &loop, [&] {
-        if (model.statusInfo().code != 5555)
+        if (model.statusInfo().code != kStatusConnecting)
             loop.quit();
     });
     loop.exec();
@@ -58,11 +59,11 @@ std::optional<Printer> atAddress(Context& ctx, const QString& address)
         // Nothing answered; the status query says so in the window's words.
         return Printer(QString(), address, QStringLiteral("Net"), address, 0, 14286, 0, 0, false, QString());
     }
-    if (found->isEmpty()) {
+    if (found->empty()) {
         ctx.err << address << " answers, but is not a supported printer\n";
         return std::nullopt;
     }
-    return found->first();
+    return Printer::fromDevice(found->front());
 }
 
 std::optional<Printer> pick(Context& ctx, const QStringList& args, bool required)
@@ -189,7 +190,7 @@ int runStatus(Context& ctx, const QStringList& args)
     model.readOnce(*printer);
     const StatusInfo s = awaitReading(model);
     printStatus(ctx, *printer, s);
-    return s.code == 4444 ? 3 : 0;
+    return s.code == kStatusNoAnswer ? 3 : 0;
 }
 
 int runWatch(Context& ctx, const QStringList& args)
@@ -215,7 +216,7 @@ int runWatch(Context& ctx, const QStringList& args)
     };
     QObject::connect(&model, &PrinterModel::statusInfoChanged, &model, [&ctx, &model, stamp] {
         const StatusInfo s = model.statusInfo();
-        if (s.code == 5555 || model.selectedPrinter().name.isEmpty())
+        if (s.code == kStatusConnecting || model.selectedPrinter().name.isEmpty())
             return;
         stamp();
         printStatus(ctx, model.selectedPrinter(), s);

@@ -2,6 +2,7 @@
 
 #include "Cli.h"
 
+#include "DeviceLogSink.h"
 #include "NetTransport.h"
 #include "PrinterModel.h"
 #include "SystemTransport.h"
@@ -114,6 +115,7 @@ Option takeGlobal(QStringList& args, qsizetype i, vexo::cli::Context& ctx, QText
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    logDevicesToQt();
     QTextStream out(stdout);
     QTextStream err(stderr);
     vexo::cli::Context ctx{false, 6, out, err, nullptr, nullptr};

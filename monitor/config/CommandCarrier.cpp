@@ -8,12 +8,14 @@ CommandCarrier::~CommandCarrier() = default;
 std::optional<QString> UsbCommandCarrier::exchange(const Printer& printer, const QString& cmd)
 {
     USBExchangeFailure failure{};
-    auto reply = usbInteraction(cmd, printer.PID, printer.VID, &failure);
+    const auto reply = usbInteraction(cmd.toStdString(), printer.PID, printer.VID, &failure);
     // Another program holds the interface: the spooler printing a job. The
     // user hears what the printer itself answers while it prints.
     if (failure == USBExchangeFailure::interfaceBusy)
         return QStringLiteral("1001");
-    return reply;
+    if (!reply)
+        return std::nullopt;
+    return QString::fromStdString(*reply);
 }
 
 TcpCommandCarrier::TcpCommandCarrier(std::uint16_t port, int connectTimeoutMs, int replyTimeoutMs)

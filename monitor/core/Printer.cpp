@@ -32,6 +32,12 @@ Printer Printer::fromNetworkDevice(const OrrinPrinter& row, const QString& ip)
                    fromView(row.productImage));
 }
 
+Printer Printer::fromDevice(const FoundDevice& device)
+{
+    return device.link == Link::usb ? fromUSBDevice(*device.row, device.VID, device.PID)
+                                    : fromNetworkDevice(*device.row, QString::fromStdString(device.ip));
+}
+
 size_t qHash(const Printer& p, size_t seed) noexcept
 {
     return qHashMulti(seed, p.id, p.name, p.label, p.type, p.ip, p.PID, p.VID, p.hasWifi,

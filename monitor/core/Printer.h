@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Catalogue.h"
+#include "FoundDevice.h"
 
 #include <QHashFunctions>
 #include <QList>
@@ -33,6 +34,8 @@ struct Printer {
     static Printer fromUSBDevice(const OrrinPrinter& row, quint16 vendorID, quint16 productID);
     // A printer that answered network discovery from the given address.
     static Printer fromNetworkDevice(const OrrinPrinter& row, const QString& ip);
+    // A printer the device layer found, on either link.
+    static Printer fromDevice(const FoundDevice& device);
 
     friend bool operator==(const Printer&, const Printer&) = default;
 };

@@ -191,9 +191,9 @@ void PrinterModel::startTimer()
     setTimerMode(TimerMode::running);
     timer_.stop();
     if (selectedPrinter_.type == QLatin1String("USB"))
-        tickLink_ = Link::USB;
+        tickLink_ = Link::usb;
     else if (selectedPrinter_.type == QLatin1String("Net"))
-        tickLink_ = Link::Net;
+        tickLink_ = Link::network;
     else
         return;  // nothing to poll for the placeholder
     timer_.start(options_.pollIntervalMs);
@@ -207,9 +207,9 @@ void PrinterModel::initStatus()
         getSNMPStatus();
 }
 
-void PrinterModel::getSNMPStatus() { queryStatus(Link::Net); }
+void PrinterModel::getSNMPStatus() { queryStatus(Link::network); }
 
-void PrinterModel::getUSBControlRequestInfo() { queryStatus(Link::USB); }
+void PrinterModel::getUSBControlRequestInfo() { queryStatus(Link::usb); }
 
 void PrinterModel::tick()
 {
@@ -228,7 +228,7 @@ void PrinterModel::queryStatus(Link link)
     ++queriesInFlight_;
     auto transport = transport_;
     io_.post([this, transport, link, selection, printer = selectedPrinter_] {
-        const StatusReading reading = link == Link::USB ? transport->getUSBControlRequestInfo(printer)
+        const StatusReading reading = link == Link::usb ? transport->getUSBControlRequestInfo(printer)
                                                         : transport->getSNMPStatus(printer);
         QMetaObject::invokeMethod(
             this, [this, selection, link, reading] { applyReading(selection, link, reading); },
@@ -249,7 +249,7 @@ void PrinterModel::applyReading(quint64 selection, Link link, const StatusReadin
 
     qCDebug(lcMonitor).nospace().noquote() << "status code = " << reading.code << " toner = " << reading.toner.value_or(-1)
                                            << " haswakeup = " << selectedPrinter_.hasWakeUp;
-    if (reading.code == 2009 && selectedPrinter_.hasWakeUp) {
+    if (reading.code == kStatusAsleep && selectedPrinter_.hasWakeUp) {
         qCDebug(lcMonitor) << "printer sleeps, status queries stop";
         isWakeUp_ = false;
     }
@@ -270,11 +270,11 @@ void PrinterModel::applyReading(quint64 selection, Link link, const StatusReadin
 // The toner keeps its last value.
 void PrinterModel::showDisconnected(Link link)
 {
-    statusInfo_.level = 3;
-    statusInfo_.message = QStringLiteral("连接断开");
-    statusInfo_.discription = link == Link::USB ? QStringLiteral("请检查设备的连接情况")
-                                                : QStringLiteral("连接断开，请查看设备的网络连接情况");
-    statusInfo_.code = 4444;
+    const DecodedStatus decoded = noAnswerStatus(link);
+    statusInfo_.level = decoded.level;
+    statusInfo_.message = QString::fromStdString(decoded.message);
+    statusInfo_.discription = QString::fromStdString(decoded.discription);
+    statusInfo_.code = kStatusNoAnswer;
     emit statusInfoChanged();
 }
 
@@ -295,7 +295,7 @@ void PrinterModel::usbDeviceChanged(const UsbDeviceChange& change)
         // Readings still on their way were taken before the printer left.
         ++selectionEpoch_;
         queriesInFlight_ = 0;
-        showDisconnected(Link::USB);
+        showDisconnected(Link::usb);
     }
     usbSettle_.start();  // restarted by each event of a burst
 }
@@ -347,10 +347,10 @@ void PrinterModel::finishUSBRescan(quint64 run, const QList<Printer>& usb)
         }
     } else if (isUSB(selectedPrinter_)) {
         const bool listed = list.contains(selectedPrinter_);
-        if (!listed && selectionListed && statusInfo_.code != 4444) {
+        if (!listed && selectionListed && statusInfo_.code != kStatusNoAnswer) {
             ++selectionEpoch_;
             queriesInFlight_ = 0;
-            showDisconnected(Link::USB);
+            showDisconnected(Link::usb);
         } else if (listed && !selectionListed) {
             initStatus();  // back: no need to wait for the next tick
         }
@@ -361,14 +361,14 @@ void PrinterModel::refresh()
 {
     setIsSearchingPrinter(true);
     setSelectedPrinter(Printer(QString()));
-    setStatusInfo({1, QStringLiteral("正在连接"), QString(), std::nullopt, 5555});
+    setStatusInfo({1, QStringLiteral("正在连接"), QString(), std::nullopt, kStatusConnecting});
     stopUpdateStatus();
     getPrinterList();
 }
 
 void PrinterModel::readOnce(const Printer& printer)
 {
-    setStatusInfo({1, QStringLiteral("connecting"), QString(), std::nullopt, 5555});
+    setStatusInfo({1, QStringLiteral("connecting"), QString(), std::nullopt, kStatusConnecting});
     setSelectedPrinter(printer);
     isWakeUp_ = true;
     stopUpdateStatus();
@@ -377,7 +377,7 @@ void PrinterModel::readOnce(const Printer& printer)
 
 void PrinterModel::clickPrinter(const Printer& printer)
 {
-    setStatusInfo({1, QStringLiteral("connecting"), QString(), std::nullopt, 5555});
+    setStatusInfo({1, QStringLiteral("connecting"), QString(), std::nullopt, kStatusConnecting});
     setSelectedPrinter(printer);
     isWakeUp_ = true;
     updateStatus(printer);

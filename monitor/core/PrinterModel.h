@@ -3,6 +3,7 @@
 #include "Printer.h"
 #include "PrinterTransport.h"
 #include "SerialWorker.h"
+#include "StatusCodes.h"
 #include "StatusInfo.h"
 #include "TimerMode.h"
 
@@ -89,8 +90,6 @@ signals:
     void isSearchingPrinterChanged();
 
 private:
-    enum class Link { USB, Net };
-
     void setPrinterList(const QList<Printer>& list);
     void setTimerMode(TimerMode mode);
     void finishDiscovery(quint64 run, const QList<Printer>& usb, const QList<Printer>& net);
@@ -107,7 +106,7 @@ private:
 
     QList<Printer> printerList_;
     Printer selectedPrinter_{QString()};
-    StatusInfo statusInfo_{1, QStringLiteral("正在连接"), QString(), std::nullopt, 5555};
+    StatusInfo statusInfo_{1, QStringLiteral("正在连接"), QString(), std::nullopt, kStatusConnecting};
     TimerMode timerMode_ = TimerMode::stopped;
     bool showNoPrinterAlter_ = false;
     bool showRefreshAlter_ = false;
@@ -115,7 +114,7 @@ private:
 
     QTimer timer_;
     QTimer usbSettle_;
-    Link tickLink_ = Link::USB;
+    Link tickLink_ = Link::usb;
     bool isWakeUp_ = true;
 
     // Only the latest discovery run may publish its results; the I/O thread

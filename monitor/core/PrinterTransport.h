@@ -1,6 +1,8 @@
 #pragma once
 
+#include "FoundDevice.h"
 #include "Printer.h"
+#include "StatusReading.h"
 
 #include <QList>
 
@@ -8,20 +10,6 @@
 #include <optional>
 
 class PrinterModel;
-
-// Outcome of one status exchange with a printer.
-struct StatusReading {
-    bool answered = false;  // false: unplugged, switched off or timed out
-    qint64 code = 0;
-    std::optional<qint64> toner;  // percent 0..100; absent when unreadable
-};
-
-// A device of the printer vendor plugged in (arrived) or out.
-struct UsbDeviceChange {
-    bool arrived = false;
-    quint16 VID = 0;
-    quint16 PID = 0;
-};
 
 // Where the printer model's work meets the wire. The defaults find nothing.
 //

@@ -11,7 +11,7 @@ struct StatusInfo {
     QString message;
     QString discription;  // advice, may be empty
     std::optional<qint64> toner;  // percent 0..100; absent while unknown
-    qint64 code = 0;      // raw code; 5555 connecting, 4444 no answer, 0 no printer
+    qint64 code = 0;      // raw code; kStatusConnecting, kStatusNoAnswer, 0 no printer
 
     StatusInfo() = default;
     StatusInfo(qint64 level, QString message, QString discription, std::optional<qint64> toner, qint64 code)

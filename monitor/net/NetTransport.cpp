@@ -1,53 +1,21 @@
 #include "NetTransport.h"
 
 #include "Catalogue.h"
-#include "Log.h"
-#include "PrinterModel.h"
+#include "DeviceLog.h"
 #include "StatusValues.h"
 #include "TCPCommucator.h"
 
-#include <QMetaObject>
-
 namespace vexo::net {
+namespace {
 
-// Carries datagrams from the listener's thread to the model's. Cleared when
-// the model goes away, so a late datagram reaches nothing.
-struct NetTransport::Relay {
-    std::mutex mutex;
-    PrinterModel* model = nullptr;
-
-    void deliver(const std::string& sender, const std::string& msg)
-    {
-        std::lock_guard lock(mutex);
-        if (!model)
-            return;
-        PrinterModel* m = model;
-        // The selection and the flag belong to the main thread: decide there.
-        QMetaObject::invokeMethod(
-            m,
-            [m, sender, msg] {
-                const Printer selected = m->selectedPrinter();
-                const auto awake = wakeUpDecision(msg, sender, selected.ip.toStdString(), selected.hasWakeUp,
-                                                  m->isWakeUp());
-                if (!awake)
-                    return;
-                if (*awake)
-                    qCDebug(lcMonitor) << "printer is wake up. start stauts monitor";
-                m->setIsWakeUp(*awake);
-            },
-            Qt::QueuedConnection);
-    }
-};
-
-QList<Printer> printersFromDiscoveryText(std::string_view text, std::span<const OrrinPrinter> catalogue)
+std::vector<FoundDevice> printersAtAddress(const std::string& ip, std::string_view sysObjectID,
+                                           std::span<const OrrinPrinter> catalogue)
 {
-    QList<Printer> printers;
-    for (const DiscoveryEntry& e : parseDiscoveryText(text))
-        printers += printersForNetworkDevice(QString::fromStdString(e.ip), QString::fromStdString(e.oid), catalogue);
+    std::vector<FoundDevice> printers;
+    for (const OrrinPrinter* row : matchSysObjectID(catalogue, sysObjectID))
+        printers.push_back({row, Link::network, printerVendorID, row->PID, ip});
     return printers;
 }
-
-namespace {
 
 std::optional<std::int64_t> statusCode(const std::optional<SnmpValue>& status)
 {
@@ -56,7 +24,38 @@ std::optional<std::int64_t> statusCode(const std::optional<SnmpValue>& status)
     return statusCodeFromText(status->octets);
 }
 
+// The status text as the log shows it: bytes outside printable ASCII, and the
+// separators, percent-encoded.
+std::string printable(std::string_view bytes)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        const bool plain = (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') ||
+                           c == '-' || c == '.' || c == '_' || c == '~' || c == ' ' || c == ',' || c == '"';
+        if (plain) {
+            out += c;
+        } else {
+            out += '%';
+            out += hex[u >> 4];
+            out += hex[u & 0x0F];
+        }
+    }
+    return out;
+}
+
 }  // namespace
+
+std::vector<FoundDevice> printersFromDiscoveryText(std::string_view text, std::span<const OrrinPrinter> catalogue)
+{
+    std::vector<FoundDevice> printers;
+    for (const DiscoveryEntry& e : parseDiscoveryText(text)) {
+        auto found = printersAtAddress(e.ip, e.oid, catalogue);
+        printers.insert(printers.end(), found.begin(), found.end());
+    }
+    return printers;
+}
 
 StatusReading readingFromValues(const std::optional<SnmpValue>& status, const std::optional<SnmpValue>& toner)
 {
@@ -79,35 +78,38 @@ NetTransport::~NetTransport()
         listener_->stop();
 }
 
-QList<Printer> NetTransport::getPrinterBySNMP()
+std::span<const OrrinPrinter> NetTransport::catalogue() const
+{
+    return options_.catalogue.empty() ? catalogueInForce() : options_.catalogue;
+}
+
+std::vector<FoundDevice> NetTransport::getPrinterBySNMP()
 {
     DiscoveryText text(options_.discoveryLimit);
     const auto addresses = options_.interfaces ? options_.interfaces() : std::vector<InterfaceAddress>{};
     const DiscoveryStats stats = autoDetectSNMPPrinters(text, probeTargets(addresses), options_.discovery);
-    qCDebug(lcMonitor).noquote() << QString::fromStdString(text.text());
+    DEVICE_LOG(debug) << text.text();
     {
         std::lock_guard lock(mutex_);
         last_ = {text.text(), stats, text.dropped()};
     }
-    return printersFromDiscoveryText(text.text(),
-                                     options_.catalogue.empty() ? catalogueInForce() : options_.catalogue);
+    return printersFromDiscoveryText(text.text(), catalogue());
 }
 
-StatusReading NetTransport::getSNMPStatus(const Printer& printer)
+StatusReading NetTransport::getSNMPStatus(const std::string& ip)
 {
-    const std::string ip = printer.ip.toStdString();
-    qCDebug(lcMonitor).noquote() << "snmp query ip =" << printer.ip;
+    DEVICE_LOG(debug) << "snmp query ip = " << ip;
     const auto status = getPrinterStatusBySNMP(ip, kStatusOid, options_.query);
     if (status)
-        qCDebug(lcMonitor).noquote() << "rInfo =" << QByteArray::fromStdString(status->octets).toPercentEncoding(" ,\"");
+        DEVICE_LOG(debug) << "rInfo = " << printable(status->octets);
     if (!statusCode(status))
         return {};  // no answer, or a value we cannot read: no answer
     const auto toner = getPrinterStatusBySNMP(ip, kTonerOid, options_.query);
-    qCDebug(lcMonitor) << "toner oid ret =" << (toner && toner->integer ? *toner->integer : -1);
+    DEVICE_LOG(debug) << "toner oid ret = " << (toner && toner->integer ? *toner->integer : -1);
     return readingFromValues(status, toner);
 }
 
-std::optional<QList<Printer>> NetTransport::printersAt(const std::string& ip)
+std::optional<std::vector<FoundDevice>> NetTransport::printersAt(const std::string& ip)
 {
     // Only a quick look: the status query that follows has the full time-out.
     SnmpQueryOptions quick = options_.query;
@@ -118,34 +120,20 @@ std::optional<QList<Printer>> NetTransport::printersAt(const std::string& ip)
     const auto id = getPrinterStatusBySNMP(ip, kSysObjectIDOid, quick);
     if (!id)
         return std::nullopt;
-    return printersForNetworkDevice(QString::fromStdString(ip), QString::fromStdString(id->objid),
-                                    options_.catalogue.empty() ? catalogueInForce() : options_.catalogue);
+    return printersAtAddress(ip, id->objid, catalogue());
 }
 
-void NetTransport::createWakeUpServer(PrinterModel& model)
+void NetTransport::createWakeUpServer(WakeUpListener::Handler handler)
 {
     if (listener_)
         return;
-    relay_ = std::make_shared<Relay>();
-    relay_->model = &model;
-    // destroyed() comes before the model's pending events are dropped, so
-    // nothing is posted to it afterwards.
-    QObject::connect(&model, &QObject::destroyed, &model,
-                     [relay = relay_] {
-                         std::lock_guard lock(relay->mutex);
-                         relay->model = nullptr;
-                     },
-                     Qt::DirectConnection);
-    listener_ = std::make_unique<WakeUpListener>(
-        options_.wakeUpPort, [relay = relay_](const std::string& sender, const std::string& msg) {
-            relay->deliver(sender, msg);
-        });
+    listener_ = std::make_unique<WakeUpListener>(options_.wakeUpPort, std::move(handler));
     listener_->start();
 }
 
-std::optional<std::string> NetTransport::sendCommand(const Printer& printer, std::string_view command)
+std::optional<std::string> NetTransport::sendCommand(const std::string& ip, std::string_view command)
 {
-    return exchangeCommand(printer.ip.toStdString(), command);
+    return exchangeCommand(ip, command);
 }
 
 DiscoveryReport NetTransport::lastDiscovery() const

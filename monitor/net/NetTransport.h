@@ -1,14 +1,19 @@
 #pragma once
 
-#include "PrinterTransport.h"
+#include "FoundDevice.h"
 #include "SnmpDiscovery.h"
 #include "SnmpStatus.h"
+#include "StatusReading.h"
 #include "WakeUpListener.h"
 
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
+#include <string>
+#include <string_view>
+#include <vector>
 
 struct OrrinPrinter;
 
@@ -31,40 +36,46 @@ struct DiscoveryReport {
     size_t dropped = 0;
 };
 
-// The network half of the printer transport: SNMP discovery and status, the
-// wake-up listener and the command port.
-class NetTransport : public PrinterTransport {
+// The network half of the device layer: SNMP discovery and status, the
+// wake-up listener and the command port. Discovery and status calls block
+// for their whole time-outs.
+class NetTransport {
 public:
     explicit NetTransport(NetTransportOptions options = {});
-    ~NetTransport() override;
+    virtual ~NetTransport();
 
-    QList<Printer> getPrinterBySNMP() override;
-    StatusReading getSNMPStatus(const Printer& printer) override;
-    void createWakeUpServer(PrinterModel& model) override;
+    NetTransport(const NetTransport&) = delete;
+    NetTransport& operator=(const NetTransport&) = delete;
+
+    std::vector<FoundDevice> getPrinterBySNMP();
+    virtual StatusReading getSNMPStatus(const std::string& ip);
+
+    // Starts the wake-up listener once; later calls do nothing. The handler
+    // runs on the listener's thread.
+    void createWakeUpServer(WakeUpListener::Handler handler);
 
     // The catalogue printers at one address, asked there directly instead of
     // by broadcast; absent when nothing answers.
-    std::optional<QList<Printer>> printersAt(const std::string& ip);
+    std::optional<std::vector<FoundDevice>> printersAt(const std::string& ip);
 
     // One command over the printer's command port; absent when it does not answer.
-    std::optional<std::string> sendCommand(const Printer& printer, std::string_view command);
+    std::optional<std::string> sendCommand(const std::string& ip, std::string_view command);
 
     DiscoveryReport lastDiscovery() const;
     // 0 until the listener has bound its port.
     int wakeUpPort() const;
 
 private:
-    struct Relay;
+    std::span<const OrrinPrinter> catalogue() const;
 
     NetTransportOptions options_;
     mutable std::mutex mutex_;
     DiscoveryReport last_;
-    std::shared_ptr<Relay> relay_;
     std::unique_ptr<WakeUpListener> listener_;
 };
 
 // Printers the discovery text names, through the catalogue.
-QList<Printer> printersFromDiscoveryText(std::string_view text, std::span<const OrrinPrinter> catalogue);
+std::vector<FoundDevice> printersFromDiscoveryText(std::string_view text, std::span<const OrrinPrinter> catalogue);
 
 // A status reading from the status and toner objects' values: answered when
 // the status is a text holding a code; the toner only as an integer percent.

@@ -1,6 +1,6 @@
 #include "SnmpDiscovery.h"
 
-#include "Log.h"
+#include "DeviceLog.h"
 #include "SnmpLibrary.h"
 #include "SnmpReply.h"
 
@@ -51,7 +51,7 @@ struct Probe {
 
 int mc_network_discovery_cb(int operation, netsnmp_session*, int, netsnmp_pdu* pdu, void* magic)
 {
-    qCDebug(lcMonitor) << " execute in function mc_network_discovery_cb +++++++++++++++++";
+    DEVICE_LOG(debug) << " execute in function mc_network_discovery_cb +++++++++++++++++";
     if (operation == NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE) {
         auto* probe = static_cast<Probe*>(magic);
         DiscoveryContext* context = probe->context;
@@ -62,7 +62,7 @@ int mc_network_discovery_cb(int operation, netsnmp_session*, int, netsnmp_pdu* p
             return 0;
         }
         context->count += mc_network_discovery_handle(pdu, context);
-        qCDebug(lcMonitor, " add %d printer", context->count);
+        logDebug(" add %d printer", context->count);
     }
     // Not handled: the broadcast request stays pending, so the answers of
     // every other host keep arriving.
@@ -76,7 +76,7 @@ netsnmp_session* sendProbe(const std::string& broadcast, Probe& probe)
     netsnmp_session session;
     prepareSession(session, broadcast.c_str(), mc_network_discovery_cb, &probe);
     session.flags |= SNMP_FLAGS_UDP_BROADCAST;
-    qCDebug(lcMonitor, "brocast sub net ip = %s", broadcast.c_str());
+    logDebug("brocast sub net ip = %s", broadcast.c_str());
 
     netsnmp_session* open = snmp_open(&session);
     if (!open) {
@@ -93,7 +93,7 @@ netsnmp_session* sendProbe(const std::string& broadcast, Probe& probe)
     }
     probe.requestId = snmp_send(open, pdu);
     if (probe.requestId == 0) {
-        qCDebug(lcMonitor) << " send snmp request error ++++++++++++++++++++++++++++++++++++++++++";
+        DEVICE_LOG(debug) << " send snmp request error ++++++++++++++++++++++++++++++++++++++++++";
         snmp_free_pdu(pdu);
         snmp_close(open);
         return nullptr;
@@ -108,7 +108,7 @@ int collectReplies(const DiscoveryOptions& options)
     const auto deadline = std::chrono::steady_clock::now() + kCollectionLimit;
     int quiet = 0;
     while (quiet < options.quietWaits && std::chrono::steady_clock::now() < deadline) {
-        qCDebug(lcMonitor, "    loop=%d", quiet);
+        logDebug("    loop=%d", quiet);
         int count = 0;
         int block = 0;
         fd_set set;
@@ -121,18 +121,18 @@ int collectReplies(const DiscoveryOptions& options)
         }
         const int ready = ::select(count, &set, nullptr, nullptr, &wait);
         if (ready > 0 && options.cancelFd >= 0 && FD_ISSET(options.cancelFd, &set)) {
-            qCDebug(lcMonitor) << "discovery cancelled";
+            DEVICE_LOG(debug) << "discovery cancelled";
             break;
         }
         if (ready > 0) {
-            qCDebug(lcMonitor) << "snmp has data to read =========";
+            DEVICE_LOG(debug) << "snmp has data to read =========";
             snmp_read(&set);
         } else if (ready == 0) {
             snmp_timeout();
             ++quiet;
         } else {
             // A failing wait counts as quiet, so collection always ends.
-            qCDebug(lcMonitor, "select failed: %s", std::strerror(errno));
+            logDebug("select failed: %s", std::strerror(errno));
             ++quiet;
         }
     }
@@ -191,7 +191,7 @@ std::vector<ProbeTarget> probeTargets(const std::vector<InterfaceAddress>& addre
         if ((a.address >> 24) == 127)
             continue;  // loopback holds no printers
         ProbeTarget t{dotted(a.address), {}};
-        qCDebug(lcMonitor, "one ip of computer address : %s", t.address.c_str());
+        logDebug("one ip of computer address : %s", t.address.c_str());
         t.broadcasts.push_back(ip2brocast(t.address));
         // Offices often run one /16 or wider; printers outside our own /24
         // answer only to the network's real broadcast.
@@ -212,18 +212,18 @@ int mc_network_discovery_handle(snmp_pdu* pdu, DiscoveryContext* magic)
     ++magic->replies;
     const auto* from = static_cast<const sockaddr_in*>(pdu->transport_data);
     if (!from || pdu->transport_data_length < int(sizeof(sockaddr_in)) || from->sin_family != AF_INET) {
-        qCDebug(lcMonitor) << " responder == NULL";
+        DEVICE_LOG(debug) << " responder == NULL";
         return 0;
     }
     char ip[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &from->sin_addr, ip, sizeof ip);
-    qCDebug(lcMonitor, "ip_addr = %s ", ip);
+    logDebug("ip_addr = %s ", ip);
 
     if (magic->detect.empty())
-        qCDebug(lcMonitor) << "magic->detect is null";
+        DEVICE_LOG(debug) << "magic->detect is null";
     if (magic->seen.contains(ip)) {
         ++magic->duplicates;
-        qCDebug(lcMonitor, "ip %s  is already handled!", ip);
+        logDebug("ip %s  is already handled!", ip);
         return 0;
     }
     if (magic->detect.size() >= kMaxDiscoveredPrinters) {
@@ -243,7 +243,7 @@ int mc_network_discovery_handle(snmp_pdu* pdu, DiscoveryContext* magic)
             rendered = buf;
         }
     }
-    qCDebug(lcMonitor, "device is : %s ", rendered.c_str());
+    logDebug("device is : %s ", rendered.c_str());
     magic->detect.push_back({ip, rendered});
     magic->seen.insert(ip);
     return 1;
@@ -290,7 +290,7 @@ DiscoveryStats autoDetectSNMPPrinters(DiscoveryText& out, const std::vector<Prob
         overflow += size_t(c.overflow);
     }
     if (out.dropped() + overflow > 0)
-        qCWarning(lcMonitor, "discovery: %zu hosts past the limit left out", out.dropped() + overflow);
+        logWarning("discovery: %zu hosts past the limit left out", out.dropped() + overflow);
     return stats;
 }
 

@@ -1,6 +1,6 @@
 #include "SnmpStatus.h"
 
-#include "Log.h"
+#include "DeviceLog.h"
 #include "SnmpDiscovery.h"
 #include "SnmpLibrary.h"
 
@@ -43,7 +43,7 @@ int queryCallback(int operation, netsnmp_session*, int, netsnmp_pdu* pdu, void* 
     }
     p->done = true;
     if (pdu->errstat != SNMP_ERR_NOERROR) {
-        qCDebug(lcMonitor, "error in packet. and reason is :%s", snmp_errstring(int(pdu->errstat)));
+        logDebug("error in packet. and reason is :%s", snmp_errstring(int(pdu->errstat)));
         return 1;
     }
     if (const netsnmp_variable_list* v = askedVariable(pdu, p->name, p->nameLength))
@@ -57,7 +57,7 @@ std::optional<SnmpValue> getPrinterStatusBySNMP(const std::string& ip, std::stri
                                                 const SnmpQueryOptions& options, SnmpQueryStats* stats)
 {
     const std::string oidString(oidText);
-    qCDebug(lcMonitor, " run in getPrinterStatusBySNMP  and ip =%s oid=%s", ip.c_str(), oidString.c_str());
+    logDebug(" run in getPrinterStatusBySNMP  and ip =%s oid=%s", ip.c_str(), oidString.c_str());
     Pending pending;
     in_addr address{};
     if (::inet_pton(AF_INET, ip.c_str(), &address) != 1)
@@ -116,9 +116,9 @@ std::optional<SnmpValue> getPrinterStatusBySNMP(const std::string& ip, std::stri
         snmp_timeout();
     }
     if (!pending.done)
-        qCDebug(lcMonitor) << "error in timeout";
+        DEVICE_LOG(debug) << "error in timeout";
     if (pending.rejected > 0)
-        qCDebug(lcMonitor, "%d packets that were not the printer's answer passed over", pending.rejected);
+        logDebug("%d packets that were not the printer's answer passed over", pending.rejected);
     if (stats)
         stats->rejected = pending.rejected;
     snmp_close(open);

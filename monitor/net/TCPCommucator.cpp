@@ -1,6 +1,6 @@
 #include "TCPCommucator.h"
 
-#include "Log.h"
+#include "DeviceLog.h"
 #include "Utf8.h"
 
 #include <fcntl.h>
@@ -32,7 +32,7 @@ void TCPCommucator::setTimeouts(int connectMs, int replyMs)
 bool TCPCommucator::connect()
 {
     disconnect();
-    qCDebug(lcMonitor) << "Opening streams.";
+    DEVICE_LOG(debug) << "Opening streams.";
 
     addrinfo hints{};
     hints.ai_family = AF_INET;
@@ -40,7 +40,7 @@ bool TCPCommucator::connect()
     addrinfo* found = nullptr;
     const std::string service = std::to_string(port_);
     if (::getaddrinfo(host_.c_str(), service.c_str(), &hints, &found) != 0 || !found) {
-        qCDebug(lcMonitor, "command port: cannot resolve %s", host_.c_str());
+        logDebug("command port: cannot resolve %s", host_.c_str());
         return false;
     }
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -61,7 +61,7 @@ bool TCPCommucator::connect()
             r = -1;
     }
     if (r != 0) {
-        qCDebug(lcMonitor, "command port: cannot connect to %s:%u", host_.c_str(), unsigned(port_));
+        logDebug("command port: cannot connect to %s:%u", host_.c_str(), unsigned(port_));
         ::close(fd);
         return false;
     }
@@ -76,25 +76,25 @@ void TCPCommucator::disconnect()
 {
     if (fd_ < 0)
         return;
-    qCDebug(lcMonitor) << "Closing streams.";
+    DEVICE_LOG(debug) << "Closing streams.";
     ::close(fd_);
     fd_ = -1;
 }
 
 bool TCPCommucator::send(std::string_view message)
 {
-    qCDebug(lcMonitor) << "outputStream status =" << (fd_ >= 0 ? "open" : "absent");
+    DEVICE_LOG(debug) << "outputStream status = " << (fd_ >= 0 ? "open" : "absent");
     if (fd_ < 0)
         return false;
     const ssize_t n = ::send(fd_, message.data(), message.size(), MSG_NOSIGNAL);
-    qCDebug(lcMonitor) << "outputstream write result =" << n;
+    DEVICE_LOG(debug) << "outputstream write result = " << n;
     return n == ssize_t(message.size());
 }
 
 std::optional<std::string> TCPCommucator::receive()
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    qCDebug(lcMonitor) << "inputStream status =" << (fd_ >= 0 ? "open" : "absent");
+    DEVICE_LOG(debug) << "inputStream status = " << (fd_ >= 0 ? "open" : "absent");
     lastEnd_ = ReplyEnd::nothing;
     if (fd_ < 0)
         return std::nullopt;
@@ -117,7 +117,7 @@ std::optional<std::string> TCPCommucator::receive()
             continue;
         if (n < 0) {
             // A reset in the middle of a reply: what came is a piece, not the reply.
-            qCDebug(lcMonitor, "command port: read failed after %zu bytes: %s", reply.size(), std::strerror(errno));
+            logDebug("command port: read failed after %zu bytes: %s", reply.size(), std::strerror(errno));
             end = ReplyEnd::reset;
             break;
         }
@@ -129,13 +129,13 @@ std::optional<std::string> TCPCommucator::receive()
             break;
         }
     }
-    qCDebug(lcMonitor) << "TCPCommunicator: func receive . read data len =" << reply.size();
+    DEVICE_LOG(debug) << "TCPCommunicator: func receive . read data len = " << reply.size();
     if (end == ReplyEnd::reset) {
         lastEnd_ = end;
         return std::nullopt;
     }
     if (reply.empty()) {
-        qCDebug(lcMonitor) << "TCPCommunicator: no reply within" << replyTimeoutMs_ << "ms";
+        DEVICE_LOG(debug) << "TCPCommunicator: no reply within " << replyTimeoutMs_ << " ms";
         return std::nullopt;
     }
     reply = withoutCutLine(std::move(reply), end == ReplyEnd::cut);

@@ -1,6 +1,6 @@
 #include "UdpSocket.h"
 
-#include "Log.h"
+#include "DeviceLog.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -26,7 +26,7 @@ int yudpsocket_server(const char* address, int port)
     const int opt = ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (all) {
         addr.sin_addr.s_addr = htonl(INADDR_ANY);
-        qCDebug(lcMonitor, "udp server ip len = %d", address ? int(std::strlen(address)) : 0);
+        logDebug("udp server ip len = %d", address ? int(std::strlen(address)) : 0);
     } else if (::inet_pton(AF_INET, address, &addr.sin_addr) != 1) {
         ::close(fd);
         return -1;  // not an address; do not fall back to the broadcast one
@@ -36,7 +36,7 @@ int yudpsocket_server(const char* address, int port)
         return -1;
     }
     const int r = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    qCDebug(lcMonitor, "bind server success and r = %d and socketfd = %d", r, fd);
+    logDebug("bind server success and r = %d and socketfd = %d", r, fd);
     if (r != 0) {
         ::close(fd);
         return -1;
@@ -46,7 +46,7 @@ int yudpsocket_server(const char* address, int port)
 
 long yudpsocket_recive(int fd, char* buf, long len, char* ip, int* port)
 {
-    qCDebug(lcMonitor, "yudpsocket_recive: receive data from socket =%d", fd);
+    logDebug("yudpsocket_recive: receive data from socket =%d", fd);
     sockaddr_in from{};
     socklen_t fromLen = sizeof from;
     const ssize_t n = ::recvfrom(fd, buf, size_t(len), 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
@@ -56,7 +56,7 @@ long yudpsocket_recive(int fd, char* buf, long len, char* ip, int* port)
         std::memcpy(ip, text, std::strlen(text));  // fits: at most 15 characters
         *port = ntohs(from.sin_port);
     }
-    qCDebug(lcMonitor, "receive data from socket =%d,clientip =%s", fd, ip);
+    logDebug("receive data from socket =%d,clientip =%s", fd, ip);
     return long(n);
 }
 

@@ -1,6 +1,6 @@
 #include "WakeUpListener.h"
 
-#include "Log.h"
+#include "DeviceLog.h"
 #include "UdpSocket.h"
 #include "Utf8.h"
 
@@ -70,11 +70,11 @@ void WakeUpListener::run()
 
     while (!stopping_) {
         UDPServer server("", port_);
-        qCDebug(lcMonitor) << "create upd server";
+        DEVICE_LOG(debug) << "create upd server";
         if (!server.fd) {
             // Another program holds the port or the network is not up yet:
             // try again later rather than spin on a socket that is not there.
-            qCWarning(lcMonitor, "wake-up listener cannot bind port %d", port_);
+            logWarning("wake-up listener cannot bind port %d", port_);
             pause(rebindDelayMs_);
             continue;
         }
@@ -89,13 +89,11 @@ void WakeUpListener::run()
             }
             const auto msg = readableWakeUpMessage(*d.data);
             if (!msg) {
-                qCDebug(lcMonitor).nospace().noquote() << "receive ip = " << d.address.c_str()
-                                                       << " and msg is not UTF-8, ignored";
+                DEVICE_LOG(debug) << "receive ip = " << d.address << " and msg is not UTF-8, ignored";
                 continue;
             }
-            qCDebug(lcMonitor).nospace().noquote()
-                << "receive ip = " << d.address.c_str() << " and msg = " << msg->c_str()
-                << " and msg contains Idle = " << (msg->find("Idle") != std::string::npos ? "true" : "false");
+            DEVICE_LOG(debug) << "receive ip = " << d.address << " and msg = " << *msg << " and msg contains Idle = "
+                              << (msg->find("Idle") != std::string::npos ? "true" : "false");
             handler_(d.address, *msg);
         }
         server.close();

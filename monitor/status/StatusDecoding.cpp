@@ -34,3 +34,8 @@ DecodedStatus decodeStatusInfo(std::int64_t code, std::string_view printerName)
 
     return {3, "错误码" + std::to_string(code), "请重启设备，如果错误还存在，请联系厂家"};
 }
+
+DecodedStatus noAnswerStatus(Link link)
+{
+    return {3, "连接断开", link == Link::usb ? "请检查设备的连接情况" : "连接断开，请查看设备的网络连接情况"};
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "StatusReading.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -14,6 +16,10 @@ struct DecodedStatus {
 
 // Never fails: a code no consulted table holds decodes to a level 3 "错误码" text.
 DecodedStatus decodeStatusInfo(std::int64_t code, std::string_view printerName);
+
+// What every program shows for a printer that did not answer (kStatusNoAnswer):
+// an error whose advice depends on how the printer is reached.
+DecodedStatus noAnswerStatus(Link link);
 
 struct StatusEntry {
     std::int64_t code;

@@ -1,5 +1,7 @@
 #include "StatusReasons.h"
 
+#include "StatusCodes.h"
+
 #include <algorithm>
 #include <array>
 #include <utility>
@@ -42,7 +44,7 @@ constexpr std::array<ReasonEntry, 37> reasonTable{{
     {3100, "media-needed"},
     {3101, "media-empty"},
     {3102, "media-empty"},
-    {4444, "offline"},              // the printer did not answer
+    {kStatusNoAnswer, "offline"},   // the printer did not answer
     {7002, "media-needed"},         // manual duplex: the printed sheets go back in
     {7005, "marker-supply-empty"},
     {7006, "marker-supply-empty"},

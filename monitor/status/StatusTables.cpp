@@ -1,3 +1,4 @@
+#include "StatusCodes.h"
 #include "StatusDecoding.h"
 
 #include <array>
@@ -21,7 +22,7 @@ constexpr std::array<StatusEntry, 42> baseStatusTable{{
     {1012, 3, "未安装硒鼓", "请正确安装硒鼓"},
     {2006, 3, "墨粉不足", "请安装更换新粉盒"},
     {2008, 3, "粉盒不匹配", "请安装正确型号的粉盒"},
-    {2009, 1, "休眠", ""},
+    {kStatusAsleep, 1, "休眠", ""},
     {2010, 3, "无粉盒", "请安装粉盒"},
     {2013, 3, "未检测到纸盒", "未检测到纸盒，请检查纸盒"},
     {2017, 2, "纸量较少", "请添加纸张"},

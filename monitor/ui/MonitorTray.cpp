@@ -2,6 +2,7 @@
 
 #include "PrinterModel.h"
 #include "PrinterNotices.h"
+#include "StatusCodes.h"
 #include "Strings.h"
 
 using vexo::ui::text;
@@ -36,9 +37,9 @@ vexo::ui::PrinterLook MonitorTray::look() const
 {
     const StatusInfo s = printers_.statusInfo();
     // Connecting: nothing known yet, so no state is claimed.
-    if (printers_.selectedPrinter().name.isEmpty() || s.code == 0 || s.code == 5555)
+    if (printers_.selectedPrinter().name.isEmpty() || s.code == 0 || s.code == kStatusConnecting)
         return vexo::ui::PrinterLook::noPrinter;
-    if (s.code == 4444)
+    if (s.code == kStatusNoAnswer)
         return vexo::ui::PrinterLook::disconnected;
     if (s.level == 1)
         return vexo::ui::PrinterLook::normal;

@@ -1,5 +1,6 @@
 #include "PrinterNotices.h"
 
+#include "StatusCodes.h"
 #include "Strings.h"
 
 using vexo::ui::text;
@@ -7,8 +8,6 @@ using vexo::ui::text;
 namespace {
 
 constexpr qint64 kNoPrinter = 0;
-constexpr qint64 kConnecting = 5555;
-constexpr qint64 kNoAnswer = 4444;
 
 QString titleOf(const Printer& p) { return p.label.isEmpty() ? p.name : p.label; }
 
@@ -21,8 +20,8 @@ QString statusText(const StatusInfo& s)
 
 std::optional<qint64> tonerOf(const Printer& printer, const StatusInfo& status)
 {
-    if (printer.hasTonerInfo != 1 || status.code == kNoPrinter || status.code == kConnecting ||
-        status.code == kNoAnswer || !status.toner || *status.toner < 0 || *status.toner > 100)
+    if (printer.hasTonerInfo != 1 || status.code == kNoPrinter || status.code == kStatusConnecting ||
+        status.code == kStatusNoAnswer || !status.toner || *status.toner < 0 || *status.toner > 100)
         return std::nullopt;
     return status.toner;
 }
@@ -30,7 +29,7 @@ std::optional<qint64> tonerOf(const Printer& printer, const StatusInfo& status)
 QList<PrinterNotice> PrinterNotices::update(const Printer& printer, const StatusInfo& s)
 {
     // Not a reading of the printer: nothing changed that the user must hear.
-    if (printer.name.isEmpty() || s.code == kNoPrinter || s.code == kConnecting)
+    if (printer.name.isEmpty() || s.code == kNoPrinter || s.code == kStatusConnecting)
         return {};
     if (!(printer == printer_)) {
         printer_ = printer;
@@ -40,8 +39,8 @@ QList<PrinterNotice> PrinterNotices::update(const Printer& printer, const Status
 
     QList<PrinterNotice> out;
     const QString title = titleOf(printer);
-    if (s.code == kNoAnswer) {
-        if (!last_ || last_->code != kNoAnswer)
+    if (s.code == kStatusNoAnswer) {
+        if (!last_ || last_->code != kStatusNoAnswer)
             out.append({QStringLiteral("disconnected"), title, statusText(s), PrinterNotice::Urgency::critical});
     } else if (s.level >= 2) {
         // A new problem, or a problem after another: each is worth a word.

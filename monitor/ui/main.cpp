@@ -2,6 +2,7 @@
 // "--tray" (passed by the login helper) starts it in the tray without a window.
 
 #include "AppAutoStartUtils.h"
+#include "DeviceLogSink.h"
 #include "Log.h"
 #include "MonitorApp.h"
 #include "NetworkModel.h"
@@ -47,6 +48,7 @@ public:
         QCoreApplication::setApplicationName(QStringLiteral("vexoStateMonitor"));
         QGuiApplication::setDesktopFileName(launch::monitorIdentifier);
         vexo::ui::useLanguageOf(QLocale::system());
+        logDevicesToQt();
         SharedData::setPrinterTransport(std::make_shared<SystemTransport>());
     }
 

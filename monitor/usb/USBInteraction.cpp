@@ -1,10 +1,9 @@
 #include "USBInteraction.h"
 
-#include "Log.h"
+#include "DeviceLog.h"
 #include "StatusValues.h"
+#include "Utf8.h"
 #include "VantorIOUSB.h"
-
-#include <QStringDecoder>
 
 #include <libusb.h>
 
@@ -24,9 +23,9 @@ constexpr std::uint32_t statusCompletionTimeoutMs = 3000;
 
 }  // namespace
 
-QList<Printer> getPrinterByIOUSB(std::span<const OrrinPrinter> catalogue)
+std::vector<FoundDevice> getPrinterByIOUSB(std::span<const OrrinPrinter> catalogue)
 {
-    QList<Printer> printers;
+    std::vector<FoundDevice> printers;
     try {
         USBContext context;
         USBDeviceList list(context);
@@ -34,26 +33,26 @@ QList<Printer> getPrinterByIOUSB(std::span<const OrrinPrinter> catalogue)
             libusb_device_descriptor descriptor{};
             if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS)
                 continue;
-            const int vid = descriptor.idVendor;
-            const int pid = descriptor.idProduct;
-            qCDebug(lcMonitor).nospace() << " find device pid = " << pid << " and vid = " << vid;
-            for (const Printer& printer : printersForUSBDevice(quint16(vid), quint16(pid), catalogue)) {
-                qCDebug(lcMonitor).nospace().noquote()
-                    << " find device " << printer.name << " pid = " << pid << " and vid = " << vid;
-                printers.append(printer);
+            const std::uint16_t vid = descriptor.idVendor;
+            const std::uint16_t pid = descriptor.idProduct;
+            DEVICE_LOG(debug) << " find device pid = " << pid << " and vid = " << vid;
+            for (const OrrinPrinter* row : matchUSBDevice(catalogue, vid, pid)) {
+                DEVICE_LOG(debug) << " find device " << row->printerName << " pid = " << pid << " and vid = " << vid;
+                printers.push_back({row, Link::usb, vid, pid, {}});
             }
         }
     } catch (const USBError& e) {
-        qCDebug(lcMonitor) << "usb enumeration failed:" << e.what();
+        DEVICE_LOG(debug) << "usb enumeration failed: " << e.what();
     }
     return printers;
 }
 
-std::optional<QByteArray> usbInteractionBytes(const QByteArray& cmd, int PID, int VID, USBExchangeFailure* failure)
+std::optional<std::vector<std::uint8_t>> usbInteractionBytes(std::string_view cmd, int PID, int VID,
+                                                             USBExchangeFailure* failure)
 {
     if (failure)
         *failure = USBExchangeFailure::none;
-    qCDebug(lcMonitor).noquote() << "run in usbInteraction and cmd = " + QString::fromUtf8(cmd);
+    DEVICE_LOG(debug) << "run in usbInteraction and cmd = " << cmd;
     try {
         USBContext context;
         auto device = USBDevice::create(context, VID, PID);
@@ -64,35 +63,32 @@ std::optional<QByteArray> usbInteractionBytes(const QByteArray& cmd, int PID, in
             const auto readPipe = pipes.find("readPipe");
             if (writePipe == pipes.end() || readPipe == pipes.end())
                 throw USBError(kIOUSBNotEnoughPipesErr);
-            const auto* bytes = reinterpret_cast<const std::uint8_t*>(cmd.constData());
-            interface->write(std::span(bytes, std::size_t(cmd.size())), writePipe->second, commandTimeout,
-                             commandTimeout);
-            qCDebug(lcMonitor).noquote() << "usb commucation: write cmd = " + QString::fromUtf8(cmd);
-            const auto reply = interface->readBytes(replyMinCount, replyMaxCount, readPipe->second, commandTimeout,
-                                                    commandTimeout);
-            return QByteArray(reinterpret_cast<const char*>(reply.data()), qsizetype(reply.size()));
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(cmd.data());
+            interface->write(std::span(bytes, cmd.size()), writePipe->second, commandTimeout, commandTimeout);
+            DEVICE_LOG(debug) << "usb commucation: write cmd = " << cmd;
+            return interface->readBytes(replyMinCount, replyMaxCount, readPipe->second, commandTimeout,
+                                        commandTimeout);
         });
     } catch (const USBError& e) {
-        qCDebug(lcMonitor).noquote() << "function getIPInfoByUSB throws error:" << e.what();
+        DEVICE_LOG(debug) << "function getIPInfoByUSB throws error: " << e.what();
         if (failure)
             *failure = e.is(kIOReturnExclusiveAccess) ? USBExchangeFailure::interfaceBusy : USBExchangeFailure::failed;
         return std::nullopt;
     }
 }
 
-std::optional<QString> usbInteraction(const QString& cmd, int PID, int VID, USBExchangeFailure* failure)
+std::optional<std::string> usbInteraction(std::string_view cmd, int PID, int VID, USBExchangeFailure* failure)
 {
-    const auto bytes = usbInteractionBytes(cmd.toUtf8(), PID, VID, failure);
+    const auto bytes = usbInteractionBytes(cmd, PID, VID, failure);
     if (!bytes)
         return std::nullopt;
-    QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decode(*bytes);
-    if (decode.hasError()) {
+    std::string text(bytes->begin(), bytes->end());
+    if (!isValidUtf8(text)) {
         if (failure)
             *failure = USBExchangeFailure::failed;
         return std::nullopt;
     }
-    qCDebug(lcMonitor).noquote() << "run in usbInteraction and cmd = " + cmd + " and receivedMessage =  " + text;
+    DEVICE_LOG(debug) << "run in usbInteraction and cmd = " << cmd << " and receivedMessage =  " << text;
     return text;
 }
 
@@ -115,14 +111,14 @@ StatusReading usbStatusRequest(int VID, int PID)
         auto interface = device->createInterfaceInterface();
         interface->sendControlRequest(request, 0);
     } catch (const USBError& e) {
-        qCDebug(lcMonitor).noquote() << "Received: error" << e.what();
+        DEVICE_LOG(debug) << "Received: error " << e.what();
         return {};
     }
     StatusReading reading;
     reading.answered = true;
-    reading.code = qint64(reply[1]) * 256 + reply[0];
+    reading.code = std::int64_t(reply[1]) * 256 + reply[0];
     reading.toner = tonerPercent(reply[2]);
-    qCDebug(lcMonitor).nospace() << "usb control endpoint get status. code = " << reading.code
-                                 << " toner code = " << int(reply[2]);
+    DEVICE_LOG(debug) << "usb control endpoint get status. code = " << reading.code
+                      << " toner code = " << int(reply[2]);
     return reading;
 }

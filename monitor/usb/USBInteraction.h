@@ -5,19 +5,19 @@
 // each opens what it needs and releases it before returning.
 
 #include "Catalogue.h"
-#include "Printer.h"
-#include "PrinterTransport.h"
+#include "FoundDevice.h"
+#include "StatusReading.h"
 
-#include <QByteArray>
-#include <QList>
-#include <QString>
-
+#include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 // Every attached device with our vendor identifier and a product identifier
 // of the catalogue, one record per matching catalogue row. Devices whose
 // descriptors cannot be read are skipped.
-QList<Printer> getPrinterByIOUSB(std::span<const OrrinPrinter> catalogue = catalogueInForce());
+std::vector<FoundDevice> getPrinterByIOUSB(std::span<const OrrinPrinter> catalogue = catalogueInForce());
 
 // Why an exchange brought no reply. interfaceBusy: another program holds the
 // printer's interface (on a desktop, the spooler's backend printing a job).
@@ -26,11 +26,12 @@ enum class USBExchangeFailure { none, interfaceBusy, failed };
 // Sends the command's bytes as they are on the printer's bulk OUT pipe and
 // reads one reply of 16 to 600 bytes within 0.3 s. Absent on any failure or
 // when the reply is not UTF-8; `failure`, when given, says why.
-std::optional<QString> usbInteraction(const QString& cmd, int PID, int VID, USBExchangeFailure* failure = nullptr);
+std::optional<std::string> usbInteraction(std::string_view cmd, int PID, int VID,
+                                          USBExchangeFailure* failure = nullptr);
 
 // The same with the raw reply bytes, for callers that decode it themselves.
-std::optional<QByteArray> usbInteractionBytes(const QByteArray& cmd, int PID, int VID,
-                                              USBExchangeFailure* failure = nullptr);
+std::optional<std::vector<std::uint8_t>> usbInteractionBytes(std::string_view cmd, int PID, int VID,
+                                                             USBExchangeFailure* failure = nullptr);
 
 // The vendor status request (0xC0/0x04, 512 bytes, 3 s) to the first device
 // with these identifiers: code from bytes 0-1 little-endian, toner from byte

@@ -1,7 +1,7 @@
 #include "UsbHotplug.h"
 
 #include "Catalogue.h"
-#include "Log.h"
+#include "DeviceLog.h"
 
 #include <libusb.h>
 
@@ -24,14 +24,14 @@ UsbHotplug::UsbHotplug(Handler handler) : handler_(std::move(handler))
 {
     if (!libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) || libusb_init(&context_) != LIBUSB_SUCCESS) {
         context_ = nullptr;
-        qCDebug(lcMonitor) << "usb hotplug not available: refresh finds new printers";
+        DEVICE_LOG(debug) << "usb hotplug not available: refresh finds new printers";
         return;
     }
     const int r = libusb_hotplug_register_callback(
         context_, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT, 0, printerVendorID,
         LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, onHotplug, &handler_, &callback_);
     if (r != LIBUSB_SUCCESS) {
-        qCDebug(lcMonitor) << "usb hotplug not available:" << libusb_error_name(r);
+        DEVICE_LOG(debug) << "usb hotplug not available: " << libusb_error_name(r);
         libusb_exit(context_);
         context_ = nullptr;
         return;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PrinterTransport.h"
+#include "FoundDevice.h"
 
 #include <atomic>
 #include <functional>

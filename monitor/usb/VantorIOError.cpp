@@ -1,6 +1,6 @@
 #include "VantorIOError.h"
 
-#include "Log.h"
+#include "DeviceLog.h"
 
 #include <libusb.h>
 
@@ -228,6 +228,6 @@ void throwIfControlRequestNotSuccess(IOReturn status)
 {
     if (status == kIOReturnSuccess)
         return;
-    qCDebug(lcMonitor) << "send control request not success";
+    DEVICE_LOG(debug) << "send control request not success";
     throw USBError(status);
 }

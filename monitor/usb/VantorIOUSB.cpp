@@ -1,6 +1,6 @@
 #include "VantorIOUSB.h"
 
-#include "Log.h"
+#include "DeviceLog.h"
 
 #include <libusb.h>
 
@@ -177,23 +177,21 @@ void USBInterface::close() noexcept
 
 std::map<std::string, int> USBInterface::getPipes() const
 {
-    qCDebug(lcMonitor).nospace() << "endpoints = " << endpoints_.size() << " and get no res = 0";
+    DEVICE_LOG(debug) << "endpoints = " << endpoints_.size() << " and get no res = 0";
     std::map<std::string, int> pipes;
     for (int pipe = 1; pipe <= 2; ++pipe) {
         if (std::size_t(pipe) > endpoints_.size()) {
-            qCDebug(lcMonitor).nospace() << "Could not get properties for pipe " << pipe;
+            DEVICE_LOG(debug) << "Could not get properties for pipe " << pipe;
             continue;
         }
         const Endpoint& ep = endpoints_[std::size_t(pipe - 1)];
         const int direction = (ep.address & LIBUSB_ENDPOINT_IN) ? 1 : 0;
         const int type = ep.attributes & LIBUSB_TRANSFER_TYPE_MASK;
-        qCDebug(lcMonitor).nospace() << "endpointnum = " << pipe << ",direction = " << direction
-                                     << ",number = " << (ep.address & 0x0F) << ",transType=" << type
-                                     << ",maxsize=" << ep.maxPacketSize << ",interval=" << ep.interval;
-        qCDebug(lcMonitor).nospace().noquote() << "endpoint" << pipe << " direction: " << directionText(direction)
-                                               << ", ";
-        qCDebug(lcMonitor).nospace().noquote() << "endpoint" << pipe << " type is: " << transferTypeText(type)
-                                               << ", ";
+        DEVICE_LOG(debug) << "endpointnum = " << pipe << ",direction = " << direction
+                          << ",number = " << (ep.address & 0x0F) << ",transType=" << type
+                          << ",maxsize=" << ep.maxPacketSize << ",interval=" << int(ep.interval);
+        DEVICE_LOG(debug) << "endpoint" << pipe << " direction: " << directionText(direction) << ", ";
+        DEVICE_LOG(debug) << "endpoint" << pipe << " type is: " << transferTypeText(type) << ", ";
         pipes[direction == 0 ? "writePipe" : "readPipe"] = pipe;
     }
     return pipes;

@@ -12,7 +12,7 @@ namespace {
 
 struct Case {
     const char* what;
-    Reading reading;
+    StatusReading reading;
     Link link;
     std::optional<int> lastToner;
     pappl_preason_t reasons;
@@ -60,7 +60,7 @@ struct FakePrinter {
     {
         return [this] {
             ++calls;
-            return Reading{true, code.load(), 50};
+            return StatusReading{true, code.load(), 50};
         };
     }
     bool waitForCalls(int n)
@@ -104,7 +104,7 @@ TEST(StatusPoller, ReadNowWaitsForAReadingBegunAfterTheCall)
             const int now = code;
             ++calls;
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            return Reading{true, now, 50};
+            return StatusReading{true, now, 50};
         },
         {"VEXO", Link::network, false, std::chrono::hours(1)}, cache);
     while (calls == 0)

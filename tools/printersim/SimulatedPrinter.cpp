@@ -1,5 +1,7 @@
 #include "SimulatedPrinter.h"
 
+#include "StatusCodes.h"
+
 #include <algorithm>
 #include <charconv>
 
@@ -38,7 +40,7 @@ bool stopsPrinting(std::int64_t code)
     case 3017: case 3018: case 3019: case 3020: case 3025: case 3026: case 3064:
     case 3070: case 3071: case 3072: case 3075: case 3076: case 3077: case 3083:  // jams and misfeeds
     case 1012: case 2018: case 2020:                    // no drum, or one used up
-    case 4444:
+    case kStatusNoAnswer:
         return true;
     default:
         return false;

@@ -37,6 +37,7 @@
 
 #include "EmulatedUsbPrinter.h"
 #include "SimulatedPrinter.h"
+#include "StatusCodes.h"
 #include "UsbPreload.h"
 
 #include <arpa/inet.h>
@@ -290,7 +291,7 @@ public:
                 return sendDatagram(w[1], std::stoi(w[2]), rest(line, 3)) ? "ok" : "error send failed";
             if (cmd == "sleep" || cmd == "wake") {
                 const bool sleep = cmd == "sleep";
-                printer.setStatusCode(sleep ? 2009 : 10);
+                printer.setStatusCode(sleep ? kStatusAsleep : 10);
                 if (w.size() >= 2 && !sendDatagram(w[1], w.size() >= 3 ? std::stoi(w[2]) : kWakeUpPort,
                                                    sleep ? "power save" : "Idle;"))
                     return "error send failed";

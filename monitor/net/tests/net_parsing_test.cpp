@@ -72,12 +72,14 @@ TEST(DiscoveryText, HoldsWholeEntriesUpToItsLimitAndParsesOnlyOurs)
         "|garbage|10.77.0.13,|"
         "10.77.0.14,SNMPv2-SMI::enterprises.59317.2.1.1.31|";
     EXPECT_EQ(parseDiscoveryText(text).size(), 4u);
-    const QList<Printer> printers = printersFromDiscoveryText(text, catalogueFor(5));
-    ASSERT_EQ(printers.size(), 2);
-    EXPECT_EQ(printers[0].label, "VEXO(10.77.0.11)");
+    const auto printers = printersFromDiscoveryText(text, catalogueFor(5));
+    ASSERT_EQ(printers.size(), 2u);
+    EXPECT_EQ(printers[0].row->printerName, "VEXO");
+    EXPECT_EQ(printers[0].ip, "10.77.0.11");
+    EXPECT_EQ(printers[0].link, Link::network);
     EXPECT_EQ(printers[1].ip, "10.77.0.14");
     // An identifier holding two catalogue ids gives two records for one address.
-    EXPECT_EQ(printersFromDiscoveryText("10.0.0.5,iso.3.6.1.4.1.59317.2.1.1.5/59317.2.1.1.6|", catalogueFor(1)).size(), 2);
+    EXPECT_EQ(printersFromDiscoveryText("10.0.0.5,iso.3.6.1.4.1.59317.2.1.1.5/59317.2.1.1.6|", catalogueFor(1)).size(), 2u);
 }
 
 TEST(WakeUpDecision, OnlyReadableDatagramsForTheSelectedPrinterWithWakeUpCount)

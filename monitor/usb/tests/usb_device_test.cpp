@@ -1,6 +1,5 @@
 #include "USBInteraction.h"
 #include "UsbTestSupport.h"
-#include "UsbTransport.h"
 #include "VantorIOUSB.h"
 
 #include <libusb.h>
@@ -17,12 +16,11 @@ TEST_F(EmulatedUsbTest, EnumerationListsTheSeriesModelsOfOurVendorWithoutOpening
         &bus.plug({.productID = 77}), &bus.plug({.vendorID = 0x046D, .productID = 77}),
         &bus.plug({.productID = 79}), &bus.plug({.productID = 77, .unreadableDescriptors = true}),
         &bus.plug({.productID = 5}), &bus.plug({.productID = 301})};
-    for (const auto& [series, label] : {std::pair{5, "VEXO(USB)"}, std::pair{2, "QX-210nw(USB)"},
-                                        std::pair{1, "LX310W(USB)"}}) {
-        QStringList found;
-        for (const Printer& p : UsbTransport(series).getPrinterByIOUSB())
-            found << p.label;
-        EXPECT_EQ(found, QStringList{label}) << series;
+    for (const auto& [series, model] : {std::pair{5, "VEXO"}, std::pair{2, "QX-210nw"}, std::pair{1, "LX310W"}}) {
+        std::vector<std::string> found;
+        for (const FoundDevice& d : getPrinterByIOUSB(catalogueFor(series)))
+            found.emplace_back(d.row->printerName);
+        EXPECT_EQ(found, std::vector<std::string>{model}) << series;
     }
     for (const auto* printer : plugged)
         EXPECT_EQ(printer->timesOpened(), 0);

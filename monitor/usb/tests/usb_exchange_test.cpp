@@ -10,7 +10,7 @@ TEST_F(EmulatedUsbTest, CommandRepliesOfSixteenToSixHundredUtf8BytesAreTaken)
     auto& printer = bus.plug();
     const OpenFiles files;
     const auto own = usbInteraction("CheckwifiAP?", 77, 0x37CE);
-    EXPECT_EQ(own.value_or("-").toStdString(), vexo::sim::SimulatedPrinter().handleCommand("CheckwifiAP?"));
+    EXPECT_EQ(own.value_or("-"), vexo::sim::SimulatedPrinter().handleCommand("CheckwifiAP?"));
     EXPECT_EQ(printer.commands(), std::vector<std::string>{"CheckwifiAP?"}) << "sent bare";
 
     std::string reply;
@@ -19,13 +19,15 @@ TEST_F(EmulatedUsbTest, CommandRepliesOfSixteenToSixHundredUtf8BytesAreTaken)
         reply = "8014," + std::string(length, 'a');
         reply.resize(length);
         const bool taken = length >= 16 && length <= 600;
-        EXPECT_EQ(usbInteraction("CheckwifiAP?", 77, 0x37CE).value_or("-").toStdString(), taken ? reply : "-")
+        EXPECT_EQ(usbInteraction("CheckwifiAP?", 77, 0x37CE).value_or("-"), taken ? reply : "-")
             << length;
     }
     // The bytes arrive whole; only their text is refused.
     reply = "8014,AP Info;\xC3\x28 broken text";
     EXPECT_FALSE(usbInteraction("CheckwifiAP?", 77, 0x37CE));
-    EXPECT_EQ(usbInteractionBytes("CheckwifiAP?", 77, 0x37CE).value_or("-").toStdString(), reply);
+    const auto bytes = usbInteractionBytes("CheckwifiAP?", 77, 0x37CE);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(std::string(bytes->begin(), bytes->end()), reply);
     EXPECT_TRUE(released(files, printer));
 }
 
@@ -38,7 +40,7 @@ TEST_F(EmulatedUsbTest, StatusReplyIsCodeLittleEndianThenToner)
     printer.simulator().setToner(50);
     const OpenFiles files;
     using Bytes = std::vector<std::uint8_t>;
-    const std::tuple<std::optional<Bytes>, qint64, qint64> cases[] = {
+    const std::tuple<std::optional<Bytes>, std::int64_t, std::int64_t> cases[] = {
         {std::nullopt, 2009, 50},  // the simulator's own reply
         {Bytes{0x02, 0x01}, 258, 0}, {Bytes{0xD9}, 0xD9, 0}, {Bytes{}, 0, 0}, {Bytes{0x00, 0x00, 0x32, 0xFF}, 0, 50}};
     for (const auto& [reply, code, toner] : cases) {

@@ -2,9 +2,5 @@
 
 #include <string_view>
 
-namespace vexo::net {
-
 // Strict UTF-8: no overlong forms, surrogates or code points past U+10FFFF.
 bool isValidUtf8(std::string_view bytes);
-
-}  // namespace vexo::net

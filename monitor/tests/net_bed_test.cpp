@@ -33,11 +33,11 @@ constexpr const char* kForeignOid = ".1.3.6.1.4.1.4242.7.1";
 constexpr const char* kSleeperOid = ".1.3.6.1.4.1.59317.2.1.1.5";  // LX310W, has the wake-up feature
 constexpr const char* kHostile = "10.77.0.66";
 
-std::vector<std::string> ips(const QList<Printer>& list)
+std::vector<std::string> ips(const std::vector<FoundDevice>& list)
 {
     std::vector<std::string> out;
-    for (const Printer& p : list)
-        out.push_back(p.ip.toStdString());
+    for (const FoundDevice& p : list)
+        out.push_back(p.ip);
     return out;
 }
 
@@ -191,7 +191,7 @@ TEST_F(NetBedTest, PolledPrinterShowsItsChangesAndMalformedValuesAreNoReading)
     ASSERT_EQ(cli({"status", "10.77.0.11"}, &out), 0);
     EXPECT_NE(out.find("-5 错误码-5 (error)"), std::string::npos) << out;
 
-    const Printer p = at("10.77.0.11");
+    const std::string p = "10.77.0.11";
     for (const char* raw : {"string 2000", "integer 2000", "string", "string abc,def", "string ,2000"}) {
         b.control(1, std::string("status-raw ") + raw);
         EXPECT_FALSE(net->getSNMPStatus(p).answered) << raw;
@@ -296,7 +296,7 @@ TEST_F(NetBedTest, ForgedAnswersAreNotBelieved)
     // arrive, so count over a few.
     int rejected = 0;
     for (int i = 0; i < 10 && rejected < 2; ++i) {
-        EXPECT_EQ(net.getSNMPStatus(at("10.77.0.11")).code, 10);
+        EXPECT_EQ(net.getSNMPStatus("10.77.0.11").code, 10);
         SnmpQueryStats stats;
         EXPECT_TRUE(getPrinterStatusBySNMP("10.77.0.11", kStatusOid, o.query, &stats));
         rejected += stats.rejected;
@@ -305,7 +305,7 @@ TEST_F(NetBedTest, ForgedAnswersAreNotBelieved)
     const pid_t agent = bed_->pid(1, "snmpd");
     ASSERT_GT(agent, 0);
     ASSERT_EQ(kill(agent, SIGSTOP), 0);
-    const StatusReading silent = net.getSNMPStatus(at("10.77.0.11"));
+    const StatusReading silent = net.getSNMPStatus("10.77.0.11");
     kill(agent, SIGCONT);
     EXPECT_FALSE(silent.answered) << silent.code;
     // Without forgeries on the wire the checks above prove nothing.
@@ -332,7 +332,7 @@ TEST_F(NetBedTest, BrokenRepliesAreReadFromTheirBytesAndShownSafely)
     };
     for (const Case& c : cases) {
         hostile({QStringLiteral("status-hex=") + c.status, c.toner});
-        const StatusReading r = net.getSNMPStatus(at(kHostile));
+        const StatusReading r = net.getSNMPStatus(kHostile);
         EXPECT_EQ(r.answered, c.code != 0) << c.status;
         // sysDescr "1,Ready" comes first and a second status after: neither counts.
         if (r.answered) {
@@ -341,7 +341,7 @@ TEST_F(NetBedTest, BrokenRepliesAreReadFromTheirBytesAndShownSafely)
         }
     }
     hostile({"status-wrong-var"});
-    EXPECT_FALSE(net.getSNMPStatus(at(kHostile)).answered);
+    EXPECT_FALSE(net.getSNMPStatus(kHostile).answered);
 
     hostile({"tcp"});
     // A 1 MB scan: read up to the limit, its cut last line dropped.

@@ -7,7 +7,13 @@ UsbTransport::UsbTransport(int deviceSeries) : deviceSeries_(deviceSeries) {}
 
 UsbTransport::~UsbTransport() = default;
 
-QList<Printer> UsbTransport::getPrinterByIOUSB() { return ::getPrinterByIOUSB(catalogueFor(deviceSeries_)); }
+QList<Printer> UsbTransport::getPrinterByIOUSB()
+{
+    QList<Printer> printers;
+    for (const FoundDevice& device : ::getPrinterByIOUSB(catalogueFor(deviceSeries_)))
+        printers.append(Printer::fromDevice(device));
+    return printers;
+}
 
 StatusReading UsbTransport::getUSBControlRequestInfo(const Printer& printer)
 {

@@ -1,7 +1,5 @@
 #include "Utf8.h"
 
-namespace vexo::net {
-
 bool isValidUtf8(std::string_view bytes)
 {
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -41,5 +39,3 @@ bool isValidUtf8(std::string_view bytes)
     }
     return true;
 }
-
-}  // namespace vexo::net

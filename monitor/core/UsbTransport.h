@@ -7,9 +7,9 @@
 
 class UsbHotplug;
 
-// The USB half of the printer model's transport: enumeration against one
-// catalogue and the status request, safe on the model's I/O thread; and the
-// plug and unplug watch.
+// The printer model's adapter over the USB device layer (monitor/usb):
+// enumeration against one catalogue and the status request, safe on the
+// model's I/O thread; and the plug and unplug watch.
 class UsbTransport : public PrinterTransport {
 public:
     explicit UsbTransport(int deviceSeries = ::deviceSeries);

@@ -5,6 +5,7 @@
 #include "Catalogue.h"
 #include "NetTransport.h"
 #include "PrinterModel.h"
+#include "SnmpTransport.h"
 
 #include "QtTestApp.h"
 
@@ -52,9 +53,9 @@ long residentKb()
 class CountingTransport : public NetTransport {
 public:
     using NetTransport::NetTransport;
-    StatusReading getSNMPStatus(const Printer& printer) override
+    StatusReading getSNMPStatus(const std::string& ip) override
     {
-        const StatusReading r = NetTransport::getSNMPStatus(printer);
+        const StatusReading r = NetTransport::getSNMPStatus(ip);
         ++polls;
         return r;
     }
@@ -79,7 +80,7 @@ TEST(Soak, ThousandPollsOfAFlappingPrinterLeakNothing)
     options.query.timeoutUs = 30'000;
     options.query.retries = 0;
     auto transport = std::make_shared<CountingTransport>(options);
-    PrinterModel model(transport, PrinterModel::Options{1, deviceSeries});
+    PrinterModel model(std::make_shared<SnmpTransport>(transport), PrinterModel::Options{1, deviceSeries});
     ASSERT_TRUE(waitFor([&] { return !model.isSearchingPrinter(); }));
     model.createWakeUpServer();
     ASSERT_TRUE(waitFor([&] { return transport->wakeUpPort() != 0; }));

@@ -1,0 +1,50 @@
+#include "device_log.h"
+
+#include "DeviceLog.h"
+
+#include <mutex>
+
+namespace vexo::app {
+namespace {
+
+std::mutex mutex;
+pappl_system_t* logSystem = nullptr;
+
+pappl_loglevel_t papplLevel(LogLevel level)
+{
+    return level == LogLevel::debug ? PAPPL_LOGLEVEL_DEBUG : PAPPL_LOGLEVEL_WARN;
+}
+
+bool enabled(LogLevel level)
+{
+    std::lock_guard lock(mutex);
+    return logSystem && papplSystemGetLogLevel(logSystem) <= papplLevel(level);
+}
+
+void write(LogLevel level, const std::string& line)
+{
+    // Held while writing, so that stopDeviceLog returns only once no line
+    // is on its way into the system.
+    std::lock_guard lock(mutex);
+    if (logSystem)
+        papplLog(logSystem, papplLevel(level), "%s", line.c_str());
+}
+
+}  // namespace
+
+void logDevicesToPappl(pappl_system_t* system)
+{
+    {
+        std::lock_guard lock(mutex);
+        logSystem = system;
+    }
+    setLogSink({enabled, write});
+}
+
+void stopDeviceLog()
+{
+    std::lock_guard lock(mutex);
+    logSystem = nullptr;
+}
+
+}  // namespace vexo::app

@@ -1,0 +1,12 @@
+// The device layer's diagnostics (USB and SNMP exchanges) in the server's log.
+#pragma once
+
+#include <pappl/pappl.h>
+
+namespace vexo::app {
+
+void logDevicesToPappl(pappl_system_t* system);
+// Once PAPPL's main loop is over the system is gone: the lines go nowhere.
+void stopDeviceLog();
+
+}  // namespace vexo::app
