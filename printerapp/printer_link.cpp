@@ -1,6 +1,7 @@
 #include "printer_link.h"
 
 #include "Catalogue.h"
+#include "device_identity.h"
 #include "NetTransport.h"
 #include "UsbTransport.h"
 
@@ -52,7 +53,10 @@ std::optional<PrinterLink> linkFor(std::string_view deviceUri, std::string_view 
 
     if (deviceUri.substr(0, 6) == "usb://") {
         auto usb = std::make_shared<UsbTransport>();
-        const Printer printer = Printer::fromUSBDevice(*row, printerVendorID, row->PID);
+        // The device the URI names, by its serial number: PAPPL prints to
+        // that one, so its status is read there too.
+        const Printer printer = Printer::fromUSBDevice(*row, printerVendorID, row->PID,
+                                                       QString::fromStdString(usbSerial(deviceUri)));
         link.options.link = Link::usb;
         link.query = [usb, printer] { return readingOf(usb->getUSBControlRequestInfo(printer)); };
         return link;

@@ -37,7 +37,8 @@ QList<Printer> getPrinterByIOUSB(std::span<const OrrinPrinter> catalogue)
             const int vid = descriptor.idVendor;
             const int pid = descriptor.idProduct;
             qCDebug(lcMonitor).nospace() << " find device pid = " << pid << " and vid = " << vid;
-            for (const Printer& printer : printersForUSBDevice(quint16(vid), quint16(pid), catalogue)) {
+            const QString serial = QString::fromStdString(usbSerialNumber(device));
+            for (const Printer& printer : printersForUSBDevice(quint16(vid), quint16(pid), catalogue, serial)) {
                 qCDebug(lcMonitor).nospace().noquote()
                     << " find device " << printer.name << " pid = " << pid << " and vid = " << vid;
                 printers.append(printer);
@@ -49,14 +50,15 @@ QList<Printer> getPrinterByIOUSB(std::span<const OrrinPrinter> catalogue)
     return printers;
 }
 
-std::optional<QByteArray> usbInteractionBytes(const QByteArray& cmd, int PID, int VID, USBExchangeFailure* failure)
+std::optional<QByteArray> usbInteractionBytes(const QByteArray& cmd, int PID, int VID, USBExchangeFailure* failure,
+                                              const std::string& serial)
 {
     if (failure)
         *failure = USBExchangeFailure::none;
     qCDebug(lcMonitor).noquote() << "run in usbInteraction and cmd = " + QString::fromUtf8(cmd);
     try {
         USBContext context;
-        auto device = USBDevice::create(context, VID, PID);
+        auto device = USBDevice::create(context, VID, PID, serial);
         auto interface = device->createInterfaceInterface();
         return interface->openAndPerform([&] {
             const auto pipes = interface->getPipes();
@@ -80,9 +82,10 @@ std::optional<QByteArray> usbInteractionBytes(const QByteArray& cmd, int PID, in
     }
 }
 
-std::optional<QString> usbInteraction(const QString& cmd, int PID, int VID, USBExchangeFailure* failure)
+std::optional<QString> usbInteraction(const QString& cmd, int PID, int VID, USBExchangeFailure* failure,
+                                      const std::string& serial)
 {
-    const auto bytes = usbInteractionBytes(cmd.toUtf8(), PID, VID, failure);
+    const auto bytes = usbInteractionBytes(cmd.toUtf8(), PID, VID, failure, serial);
     if (!bytes)
         return std::nullopt;
     QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -96,7 +99,7 @@ std::optional<QString> usbInteraction(const QString& cmd, int PID, int VID, USBE
     return text;
 }
 
-StatusReading usbStatusRequest(int VID, int PID)
+StatusReading usbStatusRequest(int VID, int PID, const std::string& serial)
 {
     std::array<std::uint8_t, statusReplyLength> reply{};
     IOUSBDevRequestTO request;
@@ -111,7 +114,7 @@ StatusReading usbStatusRequest(int VID, int PID)
     request.completionTimeout = statusCompletionTimeoutMs;
     try {
         USBContext context;
-        auto device = USBDevice::create(context, VID, PID);
+        auto device = USBDevice::create(context, VID, PID, serial);
         auto interface = device->createInterfaceInterface();
         interface->sendControlRequest(request, 0);
     } catch (const USBError& e) {

@@ -9,23 +9,27 @@
 
 namespace {
 
-// Only catalogue models of our vendor are listed, from the build's series, and
-// only by their descriptors: no device is opened.
-TEST_F(EmulatedUsbTest, EnumerationListsTheSeriesModelsOfOurVendorWithoutOpening)
+// Only catalogue models of our vendor are listed, from the build's series,
+// each with its serial number; other devices are known by their descriptors
+// alone and never opened.
+TEST_F(EmulatedUsbTest, EnumerationListsTheSeriesModelsOfOurVendorWithTheirSerials)
 {
     const std::vector<usbemu::EmulatedUsbPrinter*> plugged = {
         &bus.plug({.productID = 77}), &bus.plug({.vendorID = 0x046D, .productID = 77}),
         &bus.plug({.productID = 79}), &bus.plug({.productID = 77, .unreadableDescriptors = true}),
-        &bus.plug({.productID = 5}), &bus.plug({.productID = 301})};
-    for (const auto& [series, label] : {std::pair{5, "VEXO(USB)"}, std::pair{2, "QX-210nw(USB)"},
-                                        std::pair{1, "LX310W(USB)"}}) {
+        &bus.plug({.productID = 5, .serial = "QX-0042"}), &bus.plug({.productID = 301, .serial = ""})};
+    const OpenFiles files;
+    for (const auto& [series, label] : {std::pair{5, "VEXO(USB 0001)/VX77000001"},
+                                        std::pair{2, "QX-210nw(USB 0042)/QX-0042"},
+                                        std::pair{1, "LX310W(USB)/"}}) {
         QStringList found;
         for (const Printer& p : UsbTransport(series).getPrinterByIOUSB())
-            found << p.label;
+            found << p.label + u'/' + p.serial;
         EXPECT_EQ(found, QStringList{label}) << series;
     }
-    for (const auto* printer : plugged)
+    for (const auto* printer : {plugged[1], plugged[2], plugged[3]})
         EXPECT_EQ(printer->timesOpened(), 0);
+    EXPECT_TRUE(files.unchanged());
 }
 
 // Pipes come from the first two endpoints by their direction alone; a command

@@ -99,9 +99,9 @@ protected:
 // between polls follows unplug and plug back at once, by the plug reports.
 TEST_F(SimulatorUsbProcess, ReadingsAndPlugChangesReachAnotherProcess)
 {
-    EXPECT_NE(vexoStatus("discover 2>/dev/null").find("VEXO(USB)"), std::string::npos);
+    EXPECT_NE(vexoStatus("discover 2>/dev/null").find("VX77000001       VEXO(USB 0001)"), std::string::npos);
     std::string reading = status();
-    for (const char* field : {"\"label\":\"VEXO(USB)\"", "\"code\":10,", "\"toner\":55"})
+    for (const char* field : {"\"label\":\"VEXO(USB 0001)\"", "\"serial\":\"VX77000001\"", "\"code\":10,", "\"toner\":55"})
         EXPECT_NE(reading.find(field), std::string::npos) << reading;
     control("status 3004");
     control("toner 7");
@@ -117,10 +117,10 @@ TEST_F(SimulatorUsbProcess, ReadingsAndPlugChangesReachAnotherProcess)
     EXPECT_TRUE(appears(out, "status:  3004 "));
     control("plugged 0");
     EXPECT_TRUE(appears(out, "status:  4444 连接断开"));
-    EXPECT_TRUE(appears(out, "unplugged: VEXO(USB)"));
+    EXPECT_TRUE(appears(out, "unplugged: VEXO(USB 0001)"));
     control("status 2003");
     control("plugged 1");
-    EXPECT_TRUE(appears(out, "plugged in: VEXO(USB)"));
+    EXPECT_TRUE(appears(out, "plugged in: VEXO(USB 0001)"));
     EXPECT_TRUE(appears(out, "status:  2003 "));
     kill(watch, SIGTERM);
 }
