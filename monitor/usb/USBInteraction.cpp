@@ -37,6 +37,8 @@ QList<Printer> getPrinterByIOUSB(std::span<const OrrinPrinter> catalogue)
             const int vid = descriptor.idVendor;
             const int pid = descriptor.idProduct;
             qCDebug(lcMonitor).nospace() << " find device pid = " << pid << " and vid = " << vid;
+            if (matchUSBDevice(catalogue, quint16(vid), quint16(pid)).empty())
+                continue;  // not ours: never opened
             const QString serial = QString::fromStdString(usbSerialNumber(device));
             for (const Printer& printer : printersForUSBDevice(quint16(vid), quint16(pid), catalogue, serial)) {
                 qCDebug(lcMonitor).nospace().noquote()
