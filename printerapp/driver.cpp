@@ -286,7 +286,7 @@ const char* autoAddCallback(const char*, const char* deviceUri, const char* devi
     return nullptr;
 }
 
-bool driverCallback(pappl_system_t* system, const char* driverName, const char*, const char*,
+bool driverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri, const char*,
                     pappl_pr_driver_data_t* data, ipp_t** attrs, void*)
 {
     const DriverInfo* driver = nullptr;
@@ -298,7 +298,7 @@ bool driverCallback(pappl_system_t* system, const char* driverName, const char*,
         return false;
     }
 
-    data->extension = new PrinterWatch;
+    data->extension = new PrinterWatch(driver->model);
     data->delete_cb = deletePrinter;
     data->identify_cb = identify;
     data->printfile_cb = printRaw;
@@ -361,6 +361,11 @@ bool driverCallback(pappl_system_t* system, const char* driverName, const char*,
     data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
 
     *attrs = extraAttributes();
+    // What PAPPL's own `autoadd` asks of each printer, and 1.3.1 does not
+    // give: the device and the driver chosen (the model's, also for "auto").
+    // First start and `autoadd` add no device already served.
+    ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_URI, "smi55357-device-uri", nullptr, deviceUri ? deviceUri : "");
+    ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "smi55357-driver", nullptr, driver->name.c_str());
     return true;
 }
 

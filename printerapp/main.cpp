@@ -1,5 +1,6 @@
 // vexo-printer-app: an IPP Everywhere printer for the printers of the
 // catalogue, so that any IPP client prints to them without a driver.
+#include "catalogue_drivers.h"
 #include "device_log.h"
 #include "driver.h"
 #include "first_start.h"
@@ -166,6 +167,38 @@ void usage(void*)
               "                (DEVICE-URI: usb://..., socket://ADDRESS:9100)");
 }
 
+// The sub-command and, for `add`, where its -m and -v values are, as PAPPL's
+// main loop reads the command line (one-letter options, each but -a with a value).
+struct CommandLine {
+    const char* subcommand = nullptr;
+    int driverAt = 0;
+    int deviceAt = 0;
+};
+
+CommandLine commandLine(int argc, char* argv[])
+{
+    CommandLine line;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] == '-' && arg[1] != '-' && arg[1] != '\0') {
+            for (const char* opt = arg + 1; *opt; ++opt) {
+                if (*opt == 'a')
+                    continue;
+                if (i + 1 >= argc)
+                    break;
+                ++i;
+                if (*opt == 'm')
+                    line.driverAt = i;
+                else if (*opt == 'v')
+                    line.deviceAt = i;
+            }
+        } else if (arg[0] != '-' && !line.subcommand) {
+            line.subcommand = arg;
+        }
+    }
+    return line;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -180,6 +213,18 @@ int main(int argc, char* argv[])
     vexo::app::addNetworkDiscovery();
     if (argc >= 2 && std::strcmp(argv[1], "devices") == 0)
         return showDevices(argc, argv);
+    const CommandLine line = commandLine(argc, argv);
+    if (line.subcommand && std::strcmp(line.subcommand, "autoadd") == 0)
+        return vexo::app::autoAdd("vexo-printer-app");
+    // `add -m auto`: the model's driver is chosen here, so that the printer
+    // is saved with it (PAPPL 1.3.1 would keep the name "auto").
+    std::string chosen;
+    if (line.subcommand && std::strcmp(line.subcommand, "add") == 0 && line.driverAt && line.deviceAt &&
+        std::strcmp(argv[line.driverAt], "auto") == 0) {
+        chosen = vexo::app::autoAddDriver(argv[line.deviceAt], "");
+        if (!chosen.empty())
+            argv[line.driverAt] = chosen.data();
+    }
     auto& drivers = vexo::app::driverTable();
     const int status = papplMainloop(argc, argv, kVersion, kFooter, static_cast<int>(drivers.size()), drivers.data(),
                                      vexo::app::autoAddCallback, vexo::app::driverCallback, nullptr, nullptr,

@@ -1,6 +1,7 @@
 #include "printer_link.h"
 
 #include "Catalogue.h"
+#include "device_identity.h"
 #include "NetTransport.h"
 #include "USBInteraction.h"
 
@@ -41,8 +42,10 @@ std::optional<PrinterLink> linkFor(std::string_view deviceUri, std::string_view 
     link.options.hasWakeUp = row->hasWakeUp;
 
     if (deviceUri.substr(0, 6) == "usb://") {
+        // The device the URI names, by its serial number: PAPPL prints to
+        // that one, so its status is read there too.
         link.options.link = Link::usb;
-        link.query = [pid = row->PID] { return usbStatusRequest(printerVendorID, pid); };
+        link.query = [pid = row->PID, serial = usbSerial(deviceUri)] { return usbStatusRequest(printerVendorID, pid, serial); };
         return link;
     }
     const std::string host = socketHost(deviceUri);

@@ -16,7 +16,8 @@ struct PrinterLink {
     StatusPoller::Options options;
 };
 
-// For a catalogue model at a usb:// or socket:// device; absent for devices
+// For a catalogue model at a usb:// device (the one with the URI's serial
+// number, or the first of the model without one) or a socket:// device; absent for devices
 // that have no printer to ask (file://) or models outside the catalogue.
 std::optional<PrinterLink> linkFor(std::string_view deviceUri, std::string_view model);
 

@@ -52,12 +52,7 @@ void PrinterWatch::start(pappl_printer_t* printer)
 
     const char* uri = papplPrinterGetDeviceURI(printer);
     deviceUri_ = uri ? uri : "";
-    const char* driverName = papplPrinterGetDriverName(printer);
-    std::string model;
-    for (const DriverInfo& driver : catalogueDrivers())
-        if (driverName && driver.name == driverName)
-            model = driver.model;
-    auto link = linkFor(uri ? uri : "", model);
+    auto link = linkFor(deviceUri_, model_);
     if (!link)
         return;  // a file:// device or an unknown model: nothing to ask
     poller_ = std::make_unique<StatusPoller>(std::move(link->query), std::move(link->options), cache_,

@@ -20,6 +20,10 @@ namespace vexo::app {
 
 class PrinterWatch {
 public:
+    // `model`: the catalogue model of the printer's driver, as the driver
+    // callback resolved it (a printer added with driver "auto" keeps that
+    // name, but not its model).
+    explicit PrinterWatch(std::string model) : model_(std::move(model)) {}
     ~PrinterWatch();
 
     // Once the printer exists: starts reading it when its device is one of
@@ -57,6 +61,7 @@ private:
     void tellJob(const PrinterStatus& status);
     static bool keepWaiting(pappl_device_t* device, int seconds, void* data);
 
+    const std::string model_;
     StatusCache cache_;
     std::unique_ptr<StatusPoller> poller_;
     pappl_printer_t* printer_ = nullptr;

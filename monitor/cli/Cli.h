@@ -28,7 +28,8 @@ struct Context {
     SystemTransport& transport();
     // Runs the event loop until the first discovery has finished.
     QList<Printer> discover();
-    // A printer of the list by its 1-based number, address, label or model name.
+    // A printer of the list by its 1-based number, address, label, USB serial
+    // number or model name.
     std::optional<Printer> find(const QList<Printer>& list, const QString& key) const;
 
     std::shared_ptr<SystemTransport> transport_;

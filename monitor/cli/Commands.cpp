@@ -23,6 +23,7 @@ QJsonObject printerObject(const Printer& p, int index)
         {"name", p.name},       {"label", p.label},         {"type", p.type},
         {"ip", p.ip},           {"PID", int(p.PID)},        {"VID", int(p.VID)},
         {"hasWifi", p.hasWifi != 0}, {"hasTonerInfo", p.hasTonerInfo != 0}, {"hasWakeUp", p.hasWakeUp},
+        {"serial", p.serial},
     };
     if (index > 0)
         o.insert("index", index);
@@ -77,7 +78,7 @@ std::optional<Printer> pick(Context& ctx, const QStringList& args, bool required
     }
     if (args.isEmpty()) {
         if (required) {
-            ctx.err << "which printer? give its number, address, label or model name\n";
+            ctx.err << "which printer? give its number, address, label, serial number or model name\n";
             return std::nullopt;
         }
         return list.first();
@@ -169,12 +170,13 @@ int runDiscover(Context& ctx, const QStringList& args)
         return 0;
     }
     ctx.out << qSetFieldWidth(4) << Qt::left << "#" << qSetFieldWidth(14) << "MODEL" << qSetFieldWidth(6) << "TYPE"
-            << qSetFieldWidth(17) << "ADDRESS" << qSetFieldWidth(0) << "LABEL\n";
+            << qSetFieldWidth(17) << "ADDRESS" << qSetFieldWidth(17) << "SERIAL" << qSetFieldWidth(0) << "LABEL\n";
+    const auto orDash = [](const QString& text) { return text.isEmpty() ? QStringLiteral("-") : visible(text); };
     for (int i = 0; i < list.size(); ++i) {
         const Printer& p = list[i];
         ctx.out << qSetFieldWidth(4) << QString::number(i + 1) << qSetFieldWidth(14) << p.name << qSetFieldWidth(6)
-                << p.type << qSetFieldWidth(17) << (p.ip.isEmpty() ? QStringLiteral("-") : p.ip)
-                << qSetFieldWidth(0) << p.label << '\n';
+                << p.type << qSetFieldWidth(17) << orDash(p.ip) << qSetFieldWidth(17) << orDash(p.serial)
+                << qSetFieldWidth(0) << visible(p.label) << '\n';
     }
     return 0;
 }

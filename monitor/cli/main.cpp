@@ -60,7 +60,8 @@ std::optional<Printer> Context::find(const QList<Printer>& list, const QString& 
     if (isNumber && index >= 1 && index <= list.size())
         return list[index - 1];
     for (const Printer& p : list)
-        if (p.ip == key || p.label.compare(key, Qt::CaseInsensitive) == 0)
+        if (p.ip == key || p.label.compare(key, Qt::CaseInsensitive) == 0 ||
+            (!p.serial.isEmpty() && p.serial.compare(key, Qt::CaseInsensitive) == 0))
             return p;
     for (const Printer& p : list)
         if (p.name.compare(key, Qt::CaseInsensitive) == 0)
@@ -80,7 +81,8 @@ void usage(QTextStream& s)
         const QString head = QString::fromLatin1(c.name) + ' ' + QString::fromLatin1(c.arguments);
         s << "  " << qSetFieldWidth(20) << Qt::left << head << qSetFieldWidth(0) << c.summary << '\n';
     }
-    s << "\nA printer is named by its number in the discover list, its address, its label or its model.\n";
+    s << "\nA printer is named by its number in the discover list, its address, its label, its USB serial\n"
+         "number or its model.\n";
 }
 
 enum class Option { none, taken, help, bad };

@@ -8,7 +8,8 @@ CommandCarrier::~CommandCarrier() = default;
 std::optional<QString> UsbCommandCarrier::exchange(const Printer& printer, const QString& cmd)
 {
     USBExchangeFailure failure{};
-    const auto reply = usbInteraction(cmd.toStdString(), printer.PID, printer.VID, &failure);
+    const auto reply = usbInteraction(cmd.toStdString(), printer.PID, printer.VID, &failure,
+                                      printer.serial.toStdString());
     // Another program holds the interface: the spooler printing a job. The
     // user hears what the printer itself answers while it prints.
     if (failure == USBExchangeFailure::interfaceBusy)

@@ -16,12 +16,14 @@ Printer::Printer(QString name, QString label, QString type, QString ip, quint16 
 {
 }
 
-Printer Printer::fromUSBDevice(const OrrinPrinter& row, quint16 vendorID, quint16 productID)
+Printer Printer::fromUSBDevice(const OrrinPrinter& row, quint16 vendorID, quint16 productID, const QString& serial)
 {
     const QString model = fromView(row.printerName);
-    return Printer(model, model + QStringLiteral("(USB)"), QStringLiteral("USB"), QString(),
-                   productID, vendorID, row.hasWifi, row.hasTonerInfo, row.hasWakeUp,
-                   fromView(row.productImage));
+    const QString where = serial.isEmpty() ? QStringLiteral("USB") : QStringLiteral("USB ") + serial.right(4);
+    Printer printer(model, model + u'(' + where + u')', QStringLiteral("USB"), QString(), productID, vendorID,
+                    row.hasWifi, row.hasTonerInfo, row.hasWakeUp, fromView(row.productImage));
+    printer.serial = serial;
+    return printer;
 }
 
 Printer Printer::fromNetworkDevice(const OrrinPrinter& row, const QString& ip)
@@ -34,22 +36,23 @@ Printer Printer::fromNetworkDevice(const OrrinPrinter& row, const QString& ip)
 
 Printer Printer::fromDevice(const FoundDevice& device)
 {
-    return device.link == Link::usb ? fromUSBDevice(*device.row, device.VID, device.PID)
+    return device.link == Link::usb ? fromUSBDevice(*device.row, device.VID, device.PID,
+                                                    QString::fromStdString(device.serial))
                                     : fromNetworkDevice(*device.row, QString::fromStdString(device.ip));
 }
 
 size_t qHash(const Printer& p, size_t seed) noexcept
 {
     return qHashMulti(seed, p.id, p.name, p.label, p.type, p.ip, p.PID, p.VID, p.hasWifi,
-                      p.hasTonerInfo, p.hasWakeUp, p.productImage);
+                      p.hasTonerInfo, p.hasWakeUp, p.productImage, p.serial);
 }
 
 QList<Printer> printersForUSBDevice(quint16 vendorID, quint16 productID,
-                                    std::span<const OrrinPrinter> catalogue)
+                                    std::span<const OrrinPrinter> catalogue, const QString& serial)
 {
     QList<Printer> printers;
     for (const OrrinPrinter* row : matchUSBDevice(catalogue, vendorID, productID))
-        printers.append(Printer::fromUSBDevice(*row, vendorID, productID));
+        printers.append(Printer::fromUSBDevice(*row, vendorID, productID, serial));
     return printers;
 }
 

@@ -282,7 +282,10 @@ namespace {
 
 bool isUSB(const Printer& p) { return p.type == QLatin1String("USB"); }
 
-bool sameDevice(const Printer& a, const Printer& b) { return a.name == b.name && a.VID == b.VID && a.PID == b.PID; }
+bool sameDevice(const Printer& a, const Printer& b)
+{
+    return a.name == b.name && a.VID == b.VID && a.PID == b.PID && a.serial == b.serial;
+}
 
 }  // namespace
 
@@ -290,8 +293,13 @@ void PrinterModel::usbDeviceChanged(const UsbDeviceChange& change)
 {
     qCDebug(lcMonitor).nospace() << "usb device " << (change.arrived ? "arrived" : "left") << " pid = " << change.PID
                                  << " and vid = " << change.VID;
+    // The event does not say which of two printers of one model left: then
+    // the rescan, which knows them by serial, decides.
+    const auto sameModel = [&](const Printer& p) {
+        return isUSB(p) && p.VID == change.VID && p.PID == change.PID && !sameDevice(p, selectedPrinter_);
+    };
     if (!change.arrived && isUSB(selectedPrinter_) && selectedPrinter_.VID == change.VID &&
-        selectedPrinter_.PID == change.PID) {
+        selectedPrinter_.PID == change.PID && std::none_of(printerList_.begin(), printerList_.end(), sameModel)) {
         // Readings still on their way were taken before the printer left.
         ++selectionEpoch_;
         queriesInFlight_ = 0;

@@ -17,7 +17,7 @@ QList<Printer> UsbTransport::getPrinterByIOUSB()
 
 StatusReading UsbTransport::getUSBControlRequestInfo(const Printer& printer)
 {
-    return usbStatusRequest(printer.VID, printer.PID);
+    return usbStatusRequest(printer.VID, printer.PID, printer.serial.toStdString());
 }
 
 void UsbTransport::watchUSBDevices(std::function<void(const UsbDeviceChange&)> changed)

@@ -13,7 +13,7 @@ std::vector<FoundDevice> printersAtAddress(const std::string& ip, std::string_vi
 {
     std::vector<FoundDevice> printers;
     for (const OrrinPrinter* row : matchSysObjectID(catalogue, sysObjectID))
-        printers.push_back({row, Link::network, printerVendorID, row->PID, ip});
+        printers.push_back({row, Link::network, printerVendorID, row->PID, ip, {}});
     return printers;
 }
 

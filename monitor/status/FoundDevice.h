@@ -12,7 +12,8 @@ struct FoundDevice {
     Link link = Link::usb;
     std::uint16_t VID = printerVendorID;
     std::uint16_t PID = 0;
-    std::string ip;  // network printers only
+    std::string ip;      // network printers only
+    std::string serial;  // USB printers: what tells two of one model apart; may be empty
 };
 
 // A device of the printer vendor plugged in (arrived) or out.

@@ -19,6 +19,9 @@ TEST(Printer, EachValueIsItsOwnRowEvenWithEqualFields)
     const QList<Printer> usb = printersForUSBDevice(14286, 301, catalogueFor(1));
     ASSERT_EQ(usb.size(), 1);
     EXPECT_EQ(usb[0].label, u"LX310W(USB)");
+    // Two of one model: the serial's last digits tell them apart.
+    EXPECT_EQ(printersForUSBDevice(14286, 301, catalogueFor(1), QStringLiteral("VX77000002")).value(0).label,
+              u"LX310W(USB 0002)");
     EXPECT_TRUE(usb[0].ip.isEmpty());
     const QList<Printer> net =
         printersForNetworkDevice(QStringLiteral("192.168.1.20"), QStringLiteral("1.3.6.1.4.1.59317.2.1.1.4"), catalogueFor(1));

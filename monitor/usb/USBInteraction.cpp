@@ -36,9 +36,13 @@ std::vector<FoundDevice> getPrinterByIOUSB(std::span<const OrrinPrinter> catalog
             const std::uint16_t vid = descriptor.idVendor;
             const std::uint16_t pid = descriptor.idProduct;
             DEVICE_LOG(debug) << " find device pid = " << pid << " and vid = " << vid;
-            for (const OrrinPrinter* row : matchUSBDevice(catalogue, vid, pid)) {
+            const auto rows = matchUSBDevice(catalogue, vid, pid);
+            if (rows.empty())
+                continue;  // not ours: never opened
+            const std::string serial = usbSerialNumber(device);
+            for (const OrrinPrinter* row : rows) {
                 DEVICE_LOG(debug) << " find device " << row->printerName << " pid = " << pid << " and vid = " << vid;
-                printers.push_back({row, Link::usb, vid, pid, {}});
+                printers.push_back({row, Link::usb, vid, pid, {}, serial});
             }
         }
     } catch (const USBError& e) {
@@ -48,14 +52,14 @@ std::vector<FoundDevice> getPrinterByIOUSB(std::span<const OrrinPrinter> catalog
 }
 
 std::optional<std::vector<std::uint8_t>> usbInteractionBytes(std::string_view cmd, int PID, int VID,
-                                                             USBExchangeFailure* failure)
+                                                             USBExchangeFailure* failure, const std::string& serial)
 {
     if (failure)
         *failure = USBExchangeFailure::none;
     DEVICE_LOG(debug) << "run in usbInteraction and cmd = " << cmd;
     try {
         USBContext context;
-        auto device = USBDevice::create(context, VID, PID);
+        auto device = USBDevice::create(context, VID, PID, serial);
         auto interface = device->createInterfaceInterface();
         return interface->openAndPerform([&] {
             const auto pipes = interface->getPipes();
@@ -77,9 +81,10 @@ std::optional<std::vector<std::uint8_t>> usbInteractionBytes(std::string_view cm
     }
 }
 
-std::optional<std::string> usbInteraction(std::string_view cmd, int PID, int VID, USBExchangeFailure* failure)
+std::optional<std::string> usbInteraction(std::string_view cmd, int PID, int VID, USBExchangeFailure* failure,
+                                          const std::string& serial)
 {
-    const auto bytes = usbInteractionBytes(cmd, PID, VID, failure);
+    const auto bytes = usbInteractionBytes(cmd, PID, VID, failure, serial);
     if (!bytes)
         return std::nullopt;
     std::string text(bytes->begin(), bytes->end());
@@ -92,7 +97,7 @@ std::optional<std::string> usbInteraction(std::string_view cmd, int PID, int VID
     return text;
 }
 
-StatusReading usbStatusRequest(int VID, int PID)
+StatusReading usbStatusRequest(int VID, int PID, const std::string& serial)
 {
     std::array<std::uint8_t, statusReplyLength> reply{};
     IOUSBDevRequestTO request;
@@ -107,7 +112,7 @@ StatusReading usbStatusRequest(int VID, int PID)
     request.completionTimeout = statusCompletionTimeoutMs;
     try {
         USBContext context;
-        auto device = USBDevice::create(context, VID, PID);
+        auto device = USBDevice::create(context, VID, PID, serial);
         auto interface = device->createInterfaceInterface();
         interface->sendControlRequest(request, 0);
     } catch (const USBError& e) {

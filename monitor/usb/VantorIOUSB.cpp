@@ -89,7 +89,22 @@ USBDevice::USBDevice(libusb_device_handle* handle, int vendorIdentifier, int pro
 
 USBDevice::~USBDevice() { libusb_close(handle_); }
 
-std::unique_ptr<USBDevice> USBDevice::create(USBContext& context, int vendorIdentifier, int productIdentifier)
+std::string usbSerialNumber(libusb_device* device)
+{
+    libusb_device_descriptor descriptor{};
+    if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS || descriptor.iSerialNumber == 0)
+        return {};
+    libusb_device_handle* handle = nullptr;
+    if (libusb_open(device, &handle) != LIBUSB_SUCCESS)
+        return {};
+    unsigned char text[256] = {};
+    const int n = libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, text, sizeof text);
+    libusb_close(handle);
+    return n > 0 ? std::string(reinterpret_cast<const char*>(text), std::size_t(n)) : std::string();
+}
+
+std::unique_ptr<USBDevice> USBDevice::create(USBContext& context, int vendorIdentifier, int productIdentifier,
+                                             std::string_view serial)
 {
     USBDeviceList list(context);
     for (libusb_device* device : list.devices()) {
@@ -97,6 +112,9 @@ std::unique_ptr<USBDevice> USBDevice::create(USBContext& context, int vendorIden
         if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS)
             continue;
         if (descriptor.idVendor != vendorIdentifier || descriptor.idProduct != productIdentifier)
+            continue;
+        // Two printers of one model differ only in their serial numbers.
+        if (!serial.empty() && usbSerialNumber(device) != serial)
             continue;
         // The first match decides: if it cannot be opened, neither can the printer.
         libusb_device_handle* handle = nullptr;

@@ -14,6 +14,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct libusb_context;
@@ -27,6 +28,10 @@ inline constexpr double defaultUSBTimeout = 0.3;
 // 1 ms or 2^32 ms or more throws kIOReturnBadArgument: libusb would read 0 as
 // "wait for ever".
 unsigned int timeoutMilliseconds(double seconds);
+
+// The device's serial number string; empty when it has none or cannot be
+// opened to ask. A standard request: no claim needed.
+std::string usbSerialNumber(libusb_device* device);
 
 // One libusb context. Each exchange opens its own, so a printer plugged in or
 // out since the last exchange is seen as it is now.
@@ -85,9 +90,11 @@ class USBInterface;
 // An opened device. Pipe 0 is its default control pipe.
 class USBDevice {
 public:
-    // The first device present with these identifiers. None throws
-    // pluginHasNoUsbDeviceInterface; a failure to open it throws its status.
-    static std::unique_ptr<USBDevice> create(USBContext& context, int vendorIdentifier, int productIdentifier);
+    // The first device present with these identifiers and, when one is
+    // given, this serial number. None throws pluginHasNoUsbDeviceInterface;
+    // a failure to open it throws its status.
+    static std::unique_ptr<USBDevice> create(USBContext& context, int vendorIdentifier, int productIdentifier,
+                                             std::string_view serial = {});
 
     ~USBDevice();
     USBDevice(const USBDevice&) = delete;

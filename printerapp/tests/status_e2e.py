@@ -8,6 +8,7 @@ and read with ipptool the way IPP clients read it.
                   [--screenshot PNG] SCENARIO
 """
 import argparse
+import glob
 import json
 import os
 import pwd
@@ -25,6 +26,7 @@ POLL = 6  # the application's polling interval, seconds
 # python3-gi is Debian's: GTK is read with Debian's Python, whichever runs the tests.
 SYSTEM_PYTHON = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
 USB_URI = "usb://Vexo/VEXO?serial=VX77000001"  # what PAPPL makes of the emulated printer's answers
+USB_URI_2 = "usb://Vexo/VEXO?serial=VX77000002"
 
 
 class Bed:
@@ -56,13 +58,14 @@ class Bed:
 class UsbPrinter:
     """The simulator on an emulated USB bus, run as the application's user."""
 
-    def __init__(self, args, app, work):
+    def __init__(self, args, app, work, printers=()):
         self.sim = args.sim
         self.control = os.path.join(app.home, "usb-ctl")
         out = os.path.join(app.home, "usb-sim.out")
         self.out = open(out, "w")
+        more = [a for p in printers for a in ("--printer", p)]
         self.proc = subprocess.Popen(app.prefix + [app.sim or args.sim, "serve", "--usb", "--control", self.control,
-                                                   "--status", "1", "--toner", "80"],
+                                                   "--status", "1", "--toner", "80"] + more,
                                      stdout=self.out, stderr=subprocess.STDOUT, env=app.env)
         deadline = time.time() + 20
         self.bus = None
@@ -322,14 +325,80 @@ def scenario_usb(args, work):
             usb.ctl("status", "3079")
             wait_for(app, name, [], ["media-empty"], 80)
             screenshot(app, name, args.screenshot, work)
-        # Deleted, it comes back with `autoadd` (named as PAPPL lists it), with
-        # its model's driver again. PAPPL 1.3.1 gives a printer made while it
+        # Deleted, it comes back with `autoadd`, with its model's driver again;
+        # a second `autoadd` adds nothing. PAPPL 1.3.1 gives a printer made while it
         # runs its printer-id only from the saved state: `delete` needs a restart.
         app.stop()
         app.start()
         app.run("delete", "-d", "Vexo VEXO USB")
         app.run("autoadd")
-        added(app, "Vexo VEXO (USB)", [])
+        added(app, "Vexo VEXO USB", [])
+        app.run("autoadd")
+        assert app.run("printers").stdout.splitlines() == ["Vexo VEXO USB"], app.run("printers").stdout
+    except BaseException:
+        print("--- application log ---\n" + app.log_text())
+        raise
+    finally:
+        app.close()
+        usb.stop()
+
+
+def served(app, count):
+    """Waits for `count` printers; returns their names by device URI."""
+    deadline = time.time() + 20
+    by_uri = {}
+    while time.time() < deadline and len(by_uri) < count:
+        status, attrs = ipp_client.printers(app.port)
+        by_uri = dict(zip(attrs.get("smi55357-device-uri", []), attrs.get("printer-name", [])))
+        time.sleep(0.3)
+    assert len(by_uri) == count, f"{by_uri}\n" + app.log_text()
+    return by_uri
+
+
+def scenario_usb_pair(args, work):
+    """Two printers of one model on the bus, one with its cover open: each
+    printer of the application reads its own; driver "auto" reads too."""
+    app = App(args, work)
+    usb = UsbPrinter(args, app, work, printers=["VX77000001,status=3004,toner=20", "VX77000002"])
+    app.env.update(UMOCKDEV_DIR=usb.bus, LD_PRELOAD="libumockdev-preload.so.0")
+    if "ASAN_OPTIONS" in app.env:
+        app.env["ASAN_OPTIONS"] += ":verify_asan_link_order=0"
+    try:
+        app.start()
+        # First start adds both, each under its own name; `autoadd` neither again.
+        names = served(app, 2)
+        assert set(names) == {USB_URI, USB_URI_2} and len(set(names.values())) == 2, names
+        one, two = (names[u].replace(" ", "_") for u in (USB_URI, USB_URI_2))
+        wait_for(app, one, [], ["cover-open"], 20, polls=1)
+        wait_for(app, two, [], ["none"], 80, polls=1)
+        app.run("autoadd")
+        assert len(served(app, 2)) == 2
+
+        # Added by hand with driver "auto" (the README's command), reading the first.
+        app.run("add", "-d", "ByAuto", "-m", "auto", "-v", USB_URI)
+        wait_for(app, "ByAuto", [], ["cover-open"], 20, polls=1)
+
+        # Unplugged, the first reads offline; the second reads on.
+        usb.ctl("--printer", "VX77000001", "plugged", "0")
+        usb.ctl("--printer", "VX77000002", "status", "3079")
+        wait_for(app, one, [], ["offline"], 20)
+        wait_for(app, two, [], ["media-empty", "media-needed"], 80, polls=1)
+        usb.ctl("--printer", "VX77000001", "plugged", "1")
+        usb.ctl("--printer", "VX77000002", "status", "1")
+
+        # A printer saved with driver "auto" by an earlier version reads on load.
+        app.stop()
+        states = glob.glob(os.path.join(app.home, "cfg", "**", "*.state"), recursive=True)
+        assert len(states) == 1, states
+        with open(states[0]) as f:
+            saved = f.read()
+        line = next(ln for ln in saved.splitlines() if ln.startswith("<Printer ") and 'name="ByAuto"' in ln)
+        assert 'driver="vexo"' in line, line  # `add -m auto` saves the model's driver
+        with open(states[0], "w") as f:
+            f.write(saved.replace(line, line.replace('driver="vexo"', 'driver="auto"')))
+        app.start()
+        wait_for(app, "ByAuto", [], ["cover-open"], 20, polls=1)
+        wait_for(app, two, [], ["none"], 80, polls=1)
     except BaseException:
         print("--- application log ---\n" + app.log_text())
         raise
@@ -643,8 +712,8 @@ def scenario_filter(args, work):
         bed.down()
 
 
-SCENARIOS = {"network": scenario_network, "usb": scenario_usb, "cups": scenario_cups, "views": scenario_views,
-             "filter": scenario_filter}
+SCENARIOS = {"network": scenario_network, "usb": scenario_usb, "usb-pair": scenario_usb_pair, "cups": scenario_cups,
+             "views": scenario_views, "filter": scenario_filter}
 
 
 def main():

@@ -82,7 +82,8 @@ std::vector<std::uint8_t> descriptorsFor(const DeviceLayout& layout)
     put16(d, layout.vendorID);
     put16(d, layout.productID);
     put16(d, 0x0100);                                 // bcdDevice
-    d.insert(d.end(), {0x01, 0x02, 0x03, 0x01});      // strings, one configuration
+    // String indexes (a device without a serial number has none), one configuration.
+    d.insert(d.end(), {0x01, 0x02, std::uint8_t(layout.serial.empty() ? 0 : 0x03), 0x01});
     if (layout.unreadableDescriptors) {
         d.resize(6);
         return d;

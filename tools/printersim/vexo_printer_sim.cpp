@@ -10,17 +10,23 @@
 //       while its state stops printing (no paper, cover open, jam, no drum,
 //       silent), so the sender is held back as by a real printer.
 //   vexo-printer-sim serve --usb --control SOCKET [--product PID] [--jobs DIR] [--status ...]
+//                          [--printer SERIAL[,status=CODE][,toner=N][,product=PID]]...
 //       The same printer on an emulated USB bus instead of the network:
 //       prints "usb-bus DIR" once it is plugged in; a program run with
 //       UMOCKDEV_DIR=DIR and LD_PRELOAD=libumockdev-preload.so.0 finds it
 //       through libusb. "silent 1" makes it stop answering. Jobs on the
 //       bulk pipe go to DIR/job-N.vxo; while the state stops printing their
 //       writes are not taken (the host's transfer times out).
+//       Each --printer puts one more printer on the bus, with its own serial
+//       number and state (--status, --toner, --detail and --product are the
+//       defaults of all); jobs then go to DIR/SERIAL/. Without --printer
+//       there is one, serial VX77000001.
 //   vexo-printer-sim pass-persist --control SOCKET
 //       snmpd's pass_persist helper: serves the status and toner objects
 //       from the running printer's state.
-//   vexo-printer-sim ctl --control SOCKET COMMAND [ARGS...]
-//       Sends one control command and prints the answer.
+//   vexo-printer-sim ctl --control SOCKET [--printer SERIAL] COMMAND [ARGS...]
+//       Sends one control command and prints the answer; to the USB printer
+//       with that serial number, else to the first.
 //
 // Control commands (one line each; values in key=value pairs may use %XX):
 //   get | log | clear-log
@@ -33,6 +39,7 @@
 //   networks [NAME:SIGNAL ...]  scan-not-ready N
 //   plugged 0|1                 print-job 0|1 (USB only: unplug and plug back in;
 //                               the spooler's backend holds the interface)
+//   A line "@SERIAL COMMAND ..." goes to the USB printer with that serial.
 //   datagram HOST PORT TEXT     sleep [HOST [PORT]]    wake [HOST [PORT]]
 
 #include "EmulatedUsbPrinter.h"
@@ -45,6 +52,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -59,6 +67,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -491,7 +500,7 @@ int listenTcp(const std::string& addr, int port, int receiveBuffer)
     return fd;
 }
 
-void answerControl(int ctl, Simulator& sim)
+void answerControl(int ctl, const std::function<std::string(const std::string&)>& control)
 {
     const int c = accept4(ctl, nullptr, nullptr, SOCK_CLOEXEC);
     if (c < 0)
@@ -499,43 +508,117 @@ void answerControl(int ctl, Simulator& sim)
     std::string request = readAll(c);
     while (!request.empty() && (request.back() == '\n' || request.back() == '\r'))
         request.pop_back();
-    writeAll(c, sim.control(request) + "\n");
+    writeAll(c, control(request) + "\n");
     close(c);
 }
 
-// The printer on an emulated USB bus: the bus answers on umockdev's thread,
+void answerControl(int ctl, Simulator& sim)
+{
+    answerControl(ctl, [&sim](const std::string& line) { return sim.control(line); });
+}
+
+// One printer of the emulated bus, as --printer gives it.
+struct UsbPrinterSpec {
+    std::string serial = "VX77000001";
+    std::uint16_t productID = 77;
+    std::optional<long long> status{}, toner{};
+};
+
+// "SERIAL[,status=CODE][,toner=N][,product=PID]"
+UsbPrinterSpec parsePrinterSpec(const std::string& text, std::uint16_t defaultProduct)
+{
+    UsbPrinterSpec spec;
+    spec.productID = defaultProduct;
+    std::istringstream in(text);
+    std::string field;
+    std::getline(in, spec.serial, ',');
+    if (spec.serial.empty() || spec.serial.size() > 126 ||
+        spec.serial.find_first_of(" @\t") != std::string::npos)
+        throw std::invalid_argument("--printer needs a serial number without spaces or '@'");
+    while (std::getline(in, field, ',')) {
+        const size_t eq = field.find('=');
+        const std::string key = field.substr(0, eq), value = eq == std::string::npos ? "" : field.substr(eq + 1);
+        if (key == "status")
+            spec.status = std::stoll(value);
+        else if (key == "toner")
+            spec.toner = std::stoll(value);
+        else if (key == "product") {
+            const int pid = std::stoi(value);
+            if (pid < 0 || pid > 0xFFFF)
+                throw std::invalid_argument("product out of range: " + value);
+            spec.productID = std::uint16_t(pid);
+        } else
+            throw std::invalid_argument("unknown printer field: " + field);
+    }
+    return spec;
+}
+
+// The printers on an emulated USB bus: the bus answers on umockdev's thread,
 // this loop only takes control commands.
-int runServeUsb(const std::string& control, std::uint16_t productID, const std::string& jobsDir,
+int runServeUsb(const std::string& control, const std::vector<UsbPrinterSpec>& specs, const std::string& jobsDir,
                 const std::function<void(SimulatedPrinter&)>& setUp)
 {
     try {
         usbemu::UsbBus bus;
-        usbemu::EmulatedUsbPrinter& device = bus.plug(usbemu::DeviceLayout{.productID = productID});
-        setUp(device.simulator());
-        device.setJobsDir(jobsDir);
-        Simulator sim(device.simulator());
-        sim.silenced = [&device](bool silent) {
-            device.setStatusSilent(silent);
-            if (silent)
-                device.setCommandHandler([](std::string_view) { return std::optional<std::string>(); });
-            else
-                device.setCommandHandler({});
+        struct Plugged {
+            std::string serial;
+            usbemu::EmulatedUsbPrinter* device;
+            std::unique_ptr<Simulator> sim;
         };
-        sim.usbControl = [&bus, &device](const std::vector<std::string>& w) -> std::string {
-            if (w.size() != 2 || (w[1] != "0" && w[1] != "1"))
-                return {};
-            if (w[0] == "plugged") {
-                if (w[1] == "1")
-                    bus.plugBack(device);
+        std::vector<Plugged> printers;
+        for (const UsbPrinterSpec& spec : specs) {
+            usbemu::EmulatedUsbPrinter& device =
+                bus.plug(usbemu::DeviceLayout{.productID = spec.productID, .serial = spec.serial});
+            setUp(device.simulator());
+            if (spec.status)
+                device.simulator().setStatusCode(*spec.status);
+            if (spec.toner)
+                device.simulator().setToner(*spec.toner);
+            // Several printers keep their jobs apart, each in a folder named by its serial.
+            std::string dir = jobsDir;
+            if (!dir.empty() && specs.size() > 1) {
+                dir += "/" + spec.serial;
+                if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
+                    throw std::runtime_error("cannot create " + dir + ": " + std::strerror(errno));
+            }
+            device.setJobsDir(dir);
+            auto sim = std::make_unique<Simulator>(device.simulator());
+            usbemu::EmulatedUsbPrinter* d = &device;
+            sim->silenced = [d](bool silent) {
+                d->setStatusSilent(silent);
+                if (silent)
+                    d->setCommandHandler([](std::string_view) { return std::optional<std::string>(); });
                 else
-                    bus.unplug(device);
-                return "ok";
-            }
-            if (w[0] == "print-job") {
-                device.setHeldByAnotherProgram(w[1] == "1");
-                return "ok";
-            }
-            return {};
+                    d->setCommandHandler({});
+            };
+            sim->usbControl = [&bus, d](const std::vector<std::string>& w) -> std::string {
+                if (w.size() != 2 || (w[1] != "0" && w[1] != "1"))
+                    return {};
+                if (w[0] == "plugged") {
+                    if (w[1] == "1")
+                        bus.plugBack(*d);
+                    else
+                        bus.unplug(*d);
+                    return "ok";
+                }
+                if (w[0] == "print-job") {
+                    d->setHeldByAnotherProgram(w[1] == "1");
+                    return "ok";
+                }
+                return {};
+            };
+            printers.push_back({spec.serial, &device, std::move(sim)});
+        }
+        // "@SERIAL COMMAND": that printer; a bare command: the first.
+        const auto dispatch = [&printers](const std::string& line) -> std::string {
+            if (line.empty() || line[0] != '@')
+                return printers.front().sim->control(line);
+            const size_t space = line.find(' ');
+            const std::string serial = line.substr(1, space == std::string::npos ? std::string::npos : space - 1);
+            for (const Plugged& p : printers)
+                if (p.serial == serial)
+                    return p.sim->control(space == std::string::npos ? std::string() : line.substr(space + 1));
+            return "error no printer with serial " + serial;
         };
         const int ctl = listenUnix(control);
         if (ctl < 0) {
@@ -553,7 +636,7 @@ int runServeUsb(const std::string& control, std::uint16_t productID, const std::
             if (p[1].revents)
                 break;
             if (p[0].revents & POLLIN)
-                answerControl(ctl, sim);
+                answerControl(ctl, dispatch);
         }
         close(ctl);
         unlink(control.c_str());
@@ -654,8 +737,12 @@ int usage()
                  "                        [--status CODE] [--detail TEXT] [--toner N]\n"
                  "       vexo-printer-sim serve --usb --control SOCKET [--product PID] [--jobs DIR] [--status CODE]\n"
                  "                        [--detail TEXT] [--toner N]\n"
+                 "                        [--printer SERIAL[,status=CODE][,toner=N][,product=PID]]...\n"
+                 "           each --printer one printer on the bus (default: one, serial VX77000001);\n"
+                 "           with several, jobs go to DIR/SERIAL/\n"
                  "       vexo-printer-sim pass-persist --control SOCKET\n"
-                 "       vexo-printer-sim ctl --control SOCKET COMMAND [ARGS...]\n";
+                 "       vexo-printer-sim ctl --control SOCKET [--printer SERIAL] COMMAND [ARGS...]\n"
+                 "           --printer: the USB printer with that serial number (default: the first)\n";
     return 2;
 }
 
@@ -674,6 +761,7 @@ int main(int argc, char** argv)
     int productID = 77;
     std::optional<long long> status, toner;
     std::optional<std::string> detail;
+    std::vector<std::string> printerSpecs;
     std::vector<std::string> free;
     try {
         for (int i = 2; i < argc; ++i) {
@@ -705,6 +793,8 @@ int main(int argc, char** argv)
                 detail = value();
             else if (a == "--toner")
                 toner = std::stoll(value());
+            else if (a == "--printer")
+                printerSpecs.push_back(value());
             else
                 free.push_back(a);
         }
@@ -726,7 +816,9 @@ int main(int argc, char** argv)
     if (mode == "pass-persist")
         return runPassPersist(control);
     if (mode == "ctl") {
-        std::string line;
+        if (printerSpecs.size() > 1)
+            return usage();
+        std::string line = printerSpecs.empty() ? "" : "@" + printerSpecs.front();
         for (const auto& w : free)
             line += (line.empty() ? "" : " ") + w;
         const auto answer = askControl(control, line);
@@ -737,8 +829,24 @@ int main(int argc, char** argv)
         std::cout << *answer;
         return answer->rfind("ok", 0) == 0 ? 0 : 1;
     }
-    if (mode != "serve")
+    if (mode != "serve" || (!usb && !printerSpecs.empty()))
         return usage();
+    std::vector<UsbPrinterSpec> specs;
+    try {
+        for (const std::string& text : printerSpecs)
+            specs.push_back(parsePrinterSpec(text, std::uint16_t(productID)));
+    } catch (const std::exception& e) {
+        std::cerr << "vexo-printer-sim: " << e.what() << "\n";
+        return 2;
+    }
+    if (specs.empty())
+        specs.push_back({.productID = std::uint16_t(productID)});
+    for (size_t i = 0; i < specs.size(); ++i)
+        for (size_t j = 0; j < i; ++j)
+            if (specs[i].serial == specs[j].serial) {
+                std::cerr << "vexo-printer-sim: two printers with serial " << specs[i].serial << "\n";
+                return 2;
+            }
     // The bus's own plug and unplug events are built from its emulated /sys,
     // which this process sees only through the preload.
     if (usb)
@@ -752,7 +860,7 @@ int main(int argc, char** argv)
     sigaction(SIGINT, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
     if (usb)
-        return runServeUsb(control, std::uint16_t(productID), jobsDir, setUp);
+        return runServeUsb(control, specs, jobsDir, setUp);
     SimulatedPrinter printer;
     setUp(printer);
     Simulator sim(printer);

@@ -8,22 +8,26 @@
 
 namespace {
 
-// Only catalogue models of our vendor are listed, from the build's series, and
-// only by their descriptors: no device is opened.
-TEST_F(EmulatedUsbTest, EnumerationListsTheSeriesModelsOfOurVendorWithoutOpening)
+// Only catalogue models of our vendor are listed, from the build's series,
+// each with its serial number; other devices are known by their descriptors
+// alone and never opened.
+TEST_F(EmulatedUsbTest, EnumerationListsTheSeriesModelsOfOurVendorWithTheirSerials)
 {
     const std::vector<usbemu::EmulatedUsbPrinter*> plugged = {
         &bus.plug({.productID = 77}), &bus.plug({.vendorID = 0x046D, .productID = 77}),
         &bus.plug({.productID = 79}), &bus.plug({.productID = 77, .unreadableDescriptors = true}),
-        &bus.plug({.productID = 5}), &bus.plug({.productID = 301})};
-    for (const auto& [series, model] : {std::pair{5, "VEXO"}, std::pair{2, "QX-210nw"}, std::pair{1, "LX310W"}}) {
+        &bus.plug({.productID = 5, .serial = "QX-0042"}), &bus.plug({.productID = 301, .serial = ""})};
+    const OpenFiles files;
+    for (const auto& [series, expected] : {std::pair{5, "VEXO/VX77000001"}, std::pair{2, "QX-210nw/QX-0042"},
+                                           std::pair{1, "LX310W/"}}) {
         std::vector<std::string> found;
         for (const FoundDevice& d : getPrinterByIOUSB(catalogueFor(series)))
-            found.emplace_back(d.row->printerName);
-        EXPECT_EQ(found, std::vector<std::string>{model}) << series;
+            found.push_back(std::string(d.row->printerName) + '/' + d.serial);
+        EXPECT_EQ(found, std::vector<std::string>{expected}) << series;
     }
-    for (const auto* printer : plugged)
+    for (const auto* printer : {plugged[1], plugged[2], plugged[3]})
         EXPECT_EQ(printer->timesOpened(), 0);
+    EXPECT_TRUE(files.unchanged());
 }
 
 // Pipes come from the first two endpoints by their direction alone; a command

@@ -51,6 +51,36 @@ TEST_F(EmulatedUsbTest, StatusReplyIsCodeLittleEndianThenToner)
     EXPECT_TRUE(released(files, printer));
 }
 
+// Two printers of one model are told apart by serial number: each exchange
+// reaches the one named, none reaches a serial that is not attached, and no
+// serial means the first found.
+TEST_F(EmulatedUsbTest, ExchangesGoToThePrinterWithTheSerialNamed)
+{
+    auto& first = bus.plug({.serial = "VX77000001"});
+    auto& second = bus.plug({.serial = "VX77000002"});
+    first.simulator().setStatusCode(3004);
+    second.simulator().setToner(80);
+    first.setCommandHandler([](std::string_view) { return std::string(16, '1'); });
+    second.setCommandHandler([](std::string_view) { return std::string(16, '2'); });
+    const OpenFiles files;
+
+    const StatusReading one = usbStatusRequest(0x37CE, 77, "VX77000001");
+    const StatusReading two = usbStatusRequest(0x37CE, 77, "VX77000002");
+    EXPECT_EQ(std::tuple(one.code, two.code, two.toner), std::tuple(std::int64_t(3004), std::int64_t(10), std::optional<std::int64_t>(80)));
+    EXPECT_EQ(usbInteraction("CheckwifiAP?", 77, 0x37CE, nullptr, "VX77000002"), std::string(16, '2'));
+    EXPECT_EQ(usbInteraction("CheckwifiAP?", 77, 0x37CE, nullptr, "VX77000001"), std::string(16, '1'));
+    EXPECT_EQ(second.commands().size(), 1u);
+
+    EXPECT_FALSE(usbStatusRequest(0x37CE, 77, "VX77000003").answered);
+    EXPECT_FALSE(usbInteraction("CheckwifiAP?", 77, 0x37CE, nullptr, "VX7700000"));  // no prefix match
+    EXPECT_TRUE(usbStatusRequest(0x37CE, 77).answered);
+
+    bus.unplug(first);
+    EXPECT_FALSE(usbStatusRequest(0x37CE, 77, "VX77000001").answered);
+    EXPECT_EQ(usbStatusRequest(0x37CE, 77, "VX77000002").toner, 80);
+    EXPECT_TRUE(released(files, second));
+}
+
 // Whatever fails on the way, neither request answers and nothing stays open.
 TEST_F(EmulatedUsbTest, FailedRequestsAnswerNothingAndReleaseEverything)
 {

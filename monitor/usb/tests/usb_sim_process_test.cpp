@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -42,6 +43,9 @@ bool appears(const std::string& file, const std::string& text)
 
 class SimulatorUsbProcess : public ::testing::Test {
 protected:
+    // The --printer arguments: none, one printer.
+    virtual std::vector<const char*> printers() const { return {}; }
+
     void SetUp() override
     {
         // The preloaded children come before a sanitizer runtime in the library list.
@@ -55,8 +59,12 @@ protected:
         if (sim == 0) {
             if (!freopen((dir + "/sim.out").c_str(), "w", stdout))
                 _exit(126);
-            execl(VEXO_PRINTER_SIM, VEXO_PRINTER_SIM, "serve", "--usb", "--control", ctl.c_str(), "--status", "10",
-                  "--toner", "55", static_cast<char*>(nullptr));
+            std::vector<const char*> argv{VEXO_PRINTER_SIM, "serve", "--usb", "--control", ctl.c_str(),
+                                          "--status", "10", "--toner", "55"};
+            for (const char* printer : printers())
+                argv.insert(argv.end(), {"--printer", printer});
+            argv.push_back(nullptr);
+            execv(VEXO_PRINTER_SIM, const_cast<char* const*>(argv.data()));
             _exit(127);
         }
         ASSERT_TRUE(appears(dir + "/sim.out", "usb-bus /")) << "the simulator never reported its bus";
@@ -99,9 +107,9 @@ protected:
 // between polls follows unplug and plug back at once, by the plug reports.
 TEST_F(SimulatorUsbProcess, ReadingsAndPlugChangesReachAnotherProcess)
 {
-    EXPECT_NE(vexoStatus("discover 2>/dev/null").find("VEXO(USB)"), std::string::npos);
+    EXPECT_NE(vexoStatus("discover 2>/dev/null").find("VX77000001       VEXO(USB 0001)"), std::string::npos);
     std::string reading = status();
-    for (const char* field : {"\"label\":\"VEXO(USB)\"", "\"code\":10,", "\"toner\":55"})
+    for (const char* field : {"\"label\":\"VEXO(USB 0001)\"", "\"serial\":\"VX77000001\"", "\"code\":10,", "\"toner\":55"})
         EXPECT_NE(reading.find(field), std::string::npos) << reading;
     control("status 3004");
     control("toner 7");
@@ -117,10 +125,10 @@ TEST_F(SimulatorUsbProcess, ReadingsAndPlugChangesReachAnotherProcess)
     EXPECT_TRUE(appears(out, "status:  3004 "));
     control("plugged 0");
     EXPECT_TRUE(appears(out, "status:  4444 连接断开"));
-    EXPECT_TRUE(appears(out, "unplugged: VEXO(USB)"));
+    EXPECT_TRUE(appears(out, "unplugged: VEXO(USB 0001)"));
     control("status 2003");
     control("plugged 1");
-    EXPECT_TRUE(appears(out, "plugged in: VEXO(USB)"));
+    EXPECT_TRUE(appears(out, "plugged in: VEXO(USB 0001)"));
     EXPECT_TRUE(appears(out, "status:  2003 "));
     kill(watch, SIGTERM);
 }
@@ -147,6 +155,43 @@ TEST_F(SimulatorUsbProcess, WifiChangesGiveThePrintersSuccessAndBusyTexts)
         control(holder + " 0");
     }
     EXPECT_EQ(wifi("set-ap 1 --name Other --open"), done);
+}
+
+// Two printers of one model, told apart by serial number: each reads as
+// itself, and unplugging one leaves the watch on the other reading on.
+class TwoPrintersOfOneModel : public SimulatorUsbProcess {
+protected:
+    std::vector<const char*> printers() const override
+    {
+        return {"VX77000001,status=3004,toner=20", "VX77000002,toner=80"};
+    }
+};
+
+TEST_F(TwoPrintersOfOneModel, EachIsReadByItsSerialAndOneUnpluggedLeavesTheOther)
+{
+    const std::string list = vexoStatus("--json discover 2>/dev/null");
+    for (const char* label : {"\"label\":\"VEXO(USB 0001)\"", "\"label\":\"VEXO(USB 0002)\""})
+        EXPECT_NE(list.find(label), std::string::npos) << list;
+    const std::string one = vexoStatus("--json status VX77000001 2>/dev/null");
+    const std::string two = vexoStatus("--json status vx77000002 2>/dev/null");
+    for (const char* field : {"\"serial\":\"VX77000001\"", "\"code\":3004,", "\"toner\":20"})
+        EXPECT_NE(one.find(field), std::string::npos) << one;
+    for (const char* field : {"\"serial\":\"VX77000002\"", "\"code\":10,", "\"toner\":80"})
+        EXPECT_NE(two.find(field), std::string::npos) << two;
+    EXPECT_NE(vexoStatus("status VX77000003 2>&1").find("no printer matches"), std::string::npos);
+
+    const std::string out = dir + "/watch.out";
+    const pid_t watch = std::stoi(vexoStatus("--interval 1 watch VX77000002 >" + out + " 2>&1 & echo $!"));
+    EXPECT_TRUE(appears(out, "status:  10 "));
+    control("--printer VX77000001 plugged 0");
+    EXPECT_TRUE(appears(out, "unplugged: VEXO(USB 0001)"));
+    control("--printer VX77000002 status 3079");
+    EXPECT_TRUE(appears(out, "status:  3079 "));
+    kill(watch, SIGTERM);
+    std::ifstream in(out);
+    const std::string watched(std::istreambuf_iterator<char>(in), {});
+    EXPECT_EQ(watched.find("4444"), std::string::npos) << watched;
+    EXPECT_EQ(watched.find("unplugged: VEXO(USB 0002)"), std::string::npos) << watched;
 }
 
 }  // namespace
