@@ -45,7 +45,7 @@ def reachable_copies(folder, programs, env):
         copies.append(os.path.join(folder, os.path.basename(program)))
         shutil.copy2(program, copies[-1])
         os.chmod(copies[-1], 0o755)
-    for name in ("ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"):
+    for name in ("ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"):
         if name not in env:
             continue
         parts = []

@@ -4,6 +4,7 @@
 
 #include <libusb.h>
 
+#include <mutex>
 #include <stdexcept>
 
 namespace {
@@ -59,8 +60,17 @@ TEST_F(EmulatedUsbTest, PipesAreTheFirstTwoEndpointsByDirection)
 TEST_F(EmulatedUsbTest, ReadTakesOneTransferIntoMaxCount)
 {
     auto& printer = bus.plug();
+    // The printer answers on the bus's own thread.
+    std::mutex replyLock;
     std::string reply;
-    printer.setCommandHandler([&](std::string_view) { return reply; });
+    printer.setCommandHandler([&](std::string_view) {
+        const std::lock_guard lock(replyLock);
+        return reply;
+    });
+    const auto replyWith = [&](std::string text) {
+        const std::lock_guard lock(replyLock);
+        reply = std::move(text);
+    };
     const OpenFiles files;
     {
         USBContext context;
@@ -78,11 +88,11 @@ TEST_F(EmulatedUsbTest, ReadTakesOneTransferIntoMaxCount)
         const std::uint8_t ping[] = {'p'};
         EXPECT_THROW(interface->openAndPerform([&] {
             for (const std::size_t length : {0, 64}) {
-                reply = std::string(length, 'x');
+                replyWith(std::string(length, 'x'));
                 interface->write(ping, 1);
                 EXPECT_EQ(interface->readBytes(std::nullopt, 64, 2).size(), length);
             }
-            reply = std::string(10, 'y');
+            replyWith(std::string(10, 'y'));
             interface->write(ping, 1);
             EXPECT_TRUE(fails([&] { interface->readBytes(11, 64, 2); }, VantorIOError::couldNotGetEnoughData));
             EXPECT_TRUE(fails([&] { interface->write(ping, 2); }, kIOReturnBadArgument));  // an IN pipe
