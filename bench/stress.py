@@ -27,6 +27,7 @@ import os
 import random
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -609,6 +610,8 @@ def main():
     p.add_argument("--log-level", default="info")
     p.add_argument("--save-log", help="a failed run's application log goes to SAVE_LOG.PRINTERS")
     args = p.parse_args()
+    # Stopped by hand or by a time-out: the servers, printers and namespaces go too.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     if shutil.which("ipptool") is None:
         print("ipptool missing (cups-ipp-utils)")
         return 77
