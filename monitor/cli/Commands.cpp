@@ -58,7 +58,7 @@ std::optional<Printer> atAddress(Context& ctx, const QString& address)
     const auto found = ctx.transport().net().printersAt(address.toStdString());
     if (!found) {
         // Nothing answered; the status query says so in the window's words.
-        return Printer(QString(), address, QStringLiteral("Net"), address, 0, 14286, 0, 0, false, QString());
+        return Printer(QString(), address, QStringLiteral("Net"), address, 0, printerVendorID, 0, 0, false, QString());
     }
     if (found->empty()) {
         ctx.err << address << " answers, but is not a supported printer\n";

@@ -85,7 +85,7 @@ std::optional<Printer> open(Context& ctx, const QString& key, quint16 port, Sess
     }
     std::optional<Printer> printer;
     if (s.ownPrinters) {
-        printer = Printer(QString(), key, QStringLiteral("Net"), key, 0, 14286, 1, 1, false, QString());
+        printer = Printer(QString(), key, QStringLiteral("Net"), key, 0, printerVendorID, 1, 1, false, QString());
     } else {
         const QList<Printer> list = ctx.discover();
         printer = ctx.find(list, key);
