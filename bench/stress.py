@@ -589,7 +589,17 @@ def run(args, printers, seconds):
                 print("--- application log ---\n" + r.app.log_text())
                 if args.save_log and os.path.exists(r.app.log):
                     shutil.copyfile(r.app.log, f"{args.save_log}.{printers}")
-            r.app.close()
+            stopping = time.time()
+            try:
+                r.app.close()
+            except subprocess.TimeoutExpired:
+                # what it waits on is the finding; then it goes
+                r.fail(f"the server did not stop {time.time() - stopping:.0f} s after SIGTERM; its threads:\n"
+                       + r.app.stacks())
+                r.app.server.kill()
+                r.app.server.wait()
+                r.app.server = None
+                r.app.close()
         finally:
             for device in (r.usb, r.net):
                 if device:
