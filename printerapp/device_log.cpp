@@ -9,6 +9,7 @@ namespace {
 
 std::mutex mutex;
 pappl_system_t* logSystem = nullptr;
+thread_local bool quietThread = false;
 
 pappl_loglevel_t papplLevel(LogLevel level)
 {
@@ -17,6 +18,8 @@ pappl_loglevel_t papplLevel(LogLevel level)
 
 bool enabled(LogLevel level)
 {
+    if (quietThread)
+        return false;
     std::lock_guard lock(mutex);
     return logSystem && papplSystemGetLogLevel(logSystem) <= papplLevel(level);
 }
@@ -26,7 +29,7 @@ void write(LogLevel level, const std::string& line)
     // Held while writing, so that stopDeviceLog returns only once no line
     // is on its way into the system.
     std::lock_guard lock(mutex);
-    if (logSystem)
+    if (logSystem && !quietThread)
         papplLog(logSystem, papplLevel(level), "%s", line.c_str());
 }
 
@@ -39,6 +42,11 @@ void logDevicesToPappl(pappl_system_t* system)
         logSystem = system;
     }
     setLogSink({enabled, write});
+}
+
+void quietDeviceLogOnThisThread()
+{
+    quietThread = true;
 }
 
 void stopDeviceLog()

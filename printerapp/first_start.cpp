@@ -1,6 +1,7 @@
 #include "first_start.h"
 
 #include "device_identity.h"
+#include "device_log.h"
 #include "driver.h"
 #include "network_devices.h"
 
@@ -192,6 +193,7 @@ bool startSearch(pappl_system_t* system, void*)
         return false;
     Search& current = search();
     current.thread = std::thread([socket = serverSocket(), &current] {
+        quietDeviceLogOnThisThread();
         // USB-type lists our network printers too (see network_devices.h).
         std::vector<FoundDevice> devices;
         papplDeviceList(PAPPL_DEVTYPE_USB, collect, &devices, ignoreError, nullptr);

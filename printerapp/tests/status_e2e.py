@@ -77,8 +77,15 @@ class UsbPrinter:
         assert self.bus, "the simulated USB printer did not start"
 
     def ctl(self, *command):
-        subprocess.run([self.sim, "ctl", "--control", self.control, *command], check=True, capture_output=True,
-                       timeout=30)
+        r = subprocess.run([self.sim, "ctl", "--control", self.control, *command], capture_output=True, text=True,
+                           timeout=30)
+        if r.returncode != 0:
+            self.out.flush()
+            with open(self.out.name, errors="replace") as f:
+                said = f.read()[-6000:]
+            raise AssertionError(f"ctl {' '.join(command)}: {r.stderr.strip()} (simulator "
+                                 f"{'exited ' + str(self.proc.poll()) if self.proc.poll() is not None else 'running'}):\n"
+                                 + said)
 
     def stop(self):
         self.proc.terminate()
