@@ -11,7 +11,7 @@ back. Prints a table; exits non-zero when a check fails.
     stress.py --app BIN --mkraster BIN --inspector BIN --filter BIN
               [--sim BIN --netbed SCRIPT] [--printers 1,2,8] [--seconds 20]
 
-Checks: every job ends (completed, canceled or aborted with a message) and
+Checks: every job ends (completed, canceled or aborted) saying why and
 none is lost across the restart; each cancel is done within 2 s; each
 Get-Printer-Attributes answers within 1 s; each device receives per job a
 well-formed job stream, one ending with "CancelJob?", or (a job cut off by
