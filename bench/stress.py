@@ -531,7 +531,7 @@ def run(args, printers, seconds):
         lost = [k for k, s in states.items() if s[0] == 0]
         stuck = [k for k, s in states.items() if 0 < s[0] < 7]
         silent = [(r.jobs[k]["name"], r.jobs[k]["format"], r.jobs[k]["epoch"], k[0], k[1], s)
-                  for k, s in states.items() if s[0] >= 7 and s[1] in NO_REASON]
+                  for k, s in states.items() if s[0] >= 7 and (s[1] in NO_REASON or (s[0] == 8 and s[1] == "Canceled."))]
         if lost:
             r.fail(f"jobs lost: {lost}")
         if stuck:

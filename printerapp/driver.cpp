@@ -88,6 +88,12 @@ void settle(pappl_job_t* job, const std::string& message, pappl_jreason_t reason
     }
 }
 
+// Cancelled by someone: papplJobIsCanceled is true for an aborted job too.
+bool cancelledByUser(pappl_job_t* job)
+{
+    return papplJobIsCanceled(job) && papplJobGetState(job) != IPP_JSTATE_ABORTED;
+}
+
 bool settled(pappl_job_t* job)
 {
     PrinterWatch* watch = watchOf(papplJobGetPrinter(job));
@@ -182,7 +188,7 @@ bool endJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
     // Given up already: by a page of ours, or by PAPPL on a raster stream
     // cut short or not valid, which it aborts saying nothing.
     const bool gaveUp = settled(job) || papplJobGetState(job) == IPP_JSTATE_ABORTED;
-    if (papplJobIsCanceled(job)) {
+    if (cancelledByUser(job)) {
         state->job.cancel();
         settle(job, "Canceled.");
     } else if (state->job.failed() || state->stopped || gaveUp) {
@@ -215,7 +221,7 @@ bool printRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
     if (watch)
         watch->jobStarted(job, device);
     const bool ok = sendFile(job, device);
-    if (papplJobIsCanceled(job))
+    if (cancelledByUser(job))
         settle(job, "Canceled.");
     if (watch)
         watch->jobEnded(ok && !papplJobIsCanceled(job));
