@@ -11,7 +11,7 @@ back. Prints a table; exits non-zero when a check fails.
     stress.py --app BIN --mkraster BIN --inspector BIN --filter BIN
               [--sim BIN --netbed SCRIPT] [--printers 1,2,8] [--seconds 20]
 
-Checks: every job ends (completed, canceled or aborted with a message) and
+Checks: every job ends (completed, canceled or aborted) saying why and
 none is lost across the restart; each cancel is done within 2 s; each
 Get-Printer-Attributes answers within 1 s; each device receives per job a
 well-formed job stream, one ending with "CancelJob?", or (a job cut off by
@@ -50,6 +50,9 @@ RSS_SLACK_KIB = 12 * 1024
 IDLE_SECONDS = 3
 OPEN_JOBS_PER_CLIENT = 2
 START_OF_JOB = b"Event=StartOfJob;"
+# What a job that ended says when nothing said why: PAPPL's default for an
+# aborted job, or the word of a printer problem that cleared.
+NO_REASON = ("", "Job aborted.", "Printing.")
 
 
 def process_level(pid):
@@ -255,7 +258,8 @@ class Run:
             return None
         job = attrs["job-id"][0]
         with self.lock:
-            self.jobs[(printer, job)] = {"name": name, "cancel": None, "submitted": time.monotonic()}
+            self.jobs[(printer, job)] = {"name": name, "format": fmt, "cancel": None, "submitted": time.monotonic(),
+                                         "epoch": epoch}
         return job
 
     def client(self, c):
@@ -527,7 +531,8 @@ def run(args, printers, seconds):
             r.fail(f"nothing was printed or answered: {len(states)} jobs, {len(r.attr_times)} answers")
         lost = [k for k, s in states.items() if s[0] == 0]
         stuck = [k for k, s in states.items() if 0 < s[0] < 7]
-        silent = [k for k, s in states.items() if s[0] == 8 and not s[1]]
+        silent = [(r.jobs[k]["name"], r.jobs[k]["format"], r.jobs[k]["epoch"], k[0], k[1], s)
+                  for k, s in states.items() if s[0] >= 7 and (s[1] in NO_REASON or (s[0] == 8 and s[1] == "Canceled."))]
         if lost:
             r.fail(f"jobs lost: {lost}")
         if stuck:
@@ -541,7 +546,7 @@ def run(args, printers, seconds):
                     shown[name] = e
             r.watchdog(f"jobs not ended: {[(k, states[k]) for k in stuck]}; printers {shown}")
         if silent:
-            r.fail(f"jobs aborted without a reason: {silent}")
+            r.fail(f"jobs ended without a reason (name, format, epoch, printer, id, (state, message)): {silent}")
         bad = r.check_outputs(states)
         if bad:
             r.fail(f"outputs not well-formed: {bad}")

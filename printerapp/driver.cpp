@@ -76,6 +76,30 @@ JobChoices choicesOf(const pappl_pr_options_t* options)
     return choices;
 }
 
+// The job's last word. The printer's status reaches a job while it prints
+// ("Printing." once a problem clears); after this it no longer does.
+void settle(pappl_job_t* job, const std::string& message, pappl_jreason_t reasons = PAPPL_JREASON_NONE)
+{
+    if (PrinterWatch* watch = watchOf(papplJobGetPrinter(job))) {
+        watch->settleJob(job, message, reasons);
+    } else {
+        papplJobSetMessage(job, "%s", message.c_str());
+        papplJobSetReasons(job, reasons, PAPPL_JREASON_NONE);
+    }
+}
+
+// Cancelled by someone: papplJobIsCanceled is true for an aborted job too.
+bool cancelledByUser(pappl_job_t* job)
+{
+    return papplJobIsCanceled(job) && papplJobGetState(job) != IPP_JSTATE_ABORTED;
+}
+
+bool settled(pappl_job_t* job)
+{
+    PrinterWatch* watch = watchOf(papplJobGetPrinter(job));
+    return watch && watch->jobSettled();
+}
+
 void abortJob(pappl_job_t* job, std::string reason)
 {
     // A write that gave up knows better what went wrong.
@@ -83,8 +107,7 @@ void abortJob(pappl_job_t* job, std::string reason)
         if (std::string why = watch->writeGaveUp(); !why.empty())
             reason = why;
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", reason.c_str());
-    papplJobSetMessage(job, "%s", reason.c_str());
-    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, PAPPL_JREASON_NONE);
+    settle(job, reason, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR);
 }
 
 bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
@@ -162,9 +185,17 @@ bool endJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
     if (!state)
         return false;
     bool ok = true;
-    if (papplJobIsCanceled(job) || state->job.failed() || state->stopped) {
+    // Given up already: by a page of ours, or by PAPPL on a raster stream
+    // cut short or not valid, which it aborts saying nothing.
+    const bool gaveUp = settled(job) || papplJobGetState(job) == IPP_JSTATE_ABORTED;
+    if (cancelledByUser(job)) {
         state->job.cancel();
-        ok = !state->job.failed() && !state->stopped;
+        settle(job, "Canceled.");
+    } else if (state->job.failed() || state->stopped || gaveUp) {
+        state->job.cancel();
+        ok = false;
+        if (!settled(job))
+            abortJob(job, gaveUp ? "The document could not be read to its end." : "The job could not be sent to the printer.");
     } else if (!state->job.finish()) {
         abortJob(job, "The end of the job could not be sent to the printer.");
         state->job.cancel();
@@ -172,7 +203,7 @@ bool endJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
     } else {
         // Its own last word, not a state of the printer that has since cleared.
         const int pages = state->job.pagesSent();
-        papplJobSetMessage(job, "Printed %d page%s.", pages, pages == 1 ? "" : "s");
+        settle(job, "Printed " + std::to_string(pages) + (pages == 1 ? " page." : " pages."));
     }
     papplJobSetData(job, nullptr);
     delete state;
@@ -190,6 +221,8 @@ bool printRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
     if (watch)
         watch->jobStarted(job, device);
     const bool ok = sendFile(job, device);
+    if (cancelledByUser(job))
+        settle(job, "Canceled.");
     if (watch)
         watch->jobEnded(ok && !papplJobIsCanceled(job));
     return ok;
@@ -223,7 +256,7 @@ bool sendFile(pappl_job_t* job, pappl_device_t* device)
     if (!ok || got < 0)
         abortJob(job, "The job could not be sent to the printer.");
     else if (!papplJobIsCanceled(job))
-        papplJobSetMessage(job, "Printed.");
+        settle(job, "Printed.");
     return ok && got >= 0;
 }
 

@@ -76,6 +76,7 @@ void PrinterWatch::jobStarted(pappl_job_t* job, pappl_device_t* device)
         std::lock_guard lock(jobMutex_);
         job_ = job;
         jobToldOfProblem_ = false;
+        jobSettled_ = false;
         writeGaveUp_.clear();
     }
     papplDeviceSetWaitCallback(device, keepWaiting, this);
@@ -121,7 +122,9 @@ void PrinterWatch::changed(const PrinterStatus& given)
 void PrinterWatch::tellJob(const PrinterStatus& status)
 {
     std::lock_guard lock(jobMutex_);
-    if (!job_ || !status.known)
+    // A printer that recovers after the job gave up must not make its
+    // reason "Printing." again.
+    if (!job_ || !status.known || jobSettled_)
         return;
     if (status.level >= 2 || stopsPrinting(status)) {
         papplJobSetMessage(job_, "%s", spoken(status).c_str());
@@ -162,6 +165,21 @@ std::string PrinterWatch::writeGaveUp()
 {
     std::lock_guard lock(jobMutex_);
     return writeGaveUp_;
+}
+
+void PrinterWatch::settleJob(pappl_job_t* job, const std::string& message, pappl_jreason_t reasons)
+{
+    std::lock_guard lock(jobMutex_);
+    if (job == job_)
+        jobSettled_ = true;
+    papplJobSetMessage(job, "%s", message.c_str());
+    papplJobSetReasons(job, reasons, PAPPL_JREASON_PRINTER_STOPPED);
+}
+
+bool PrinterWatch::jobSettled()
+{
+    std::lock_guard lock(jobMutex_);
+    return jobSettled_;
 }
 
 // PAPPL asks about once a second while a device write makes no progress. A

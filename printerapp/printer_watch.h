@@ -49,6 +49,12 @@ public:
     // Why the last write gave up, if it did: the job's reason.
     std::string writeGaveUp();
 
+    // The job's last word (why it ended, or that it printed) with its
+    // reasons: readings of the printer after it no longer reach the job.
+    void settleJob(pappl_job_t* job, const std::string& message, pappl_jreason_t reasons);
+    // Whether the job printing has had its last word.
+    bool jobSettled();
+
     // How long a write waits for a printer that stops reading without saying
     // why (warming up, asleep, wedged) before the job is aborted.
     static int stallLimit();
@@ -71,6 +77,7 @@ private:
     std::condition_variable statusChanged_;
     pappl_job_t* job_ = nullptr;  // between the job's start and end callbacks
     bool jobToldOfProblem_ = false;
+    bool jobSettled_ = false;
     std::string writeGaveUp_;
 };
 

@@ -411,8 +411,9 @@ def scenario_restart(args, app, work):
     assert took < 3, f"shutdown took {took:.1f} s"
     assert "The server stopped before the job was printed." in app.log_text()
     app.start()
-    # aborted, not left processing (PAPPL keeps the state, not the message)
-    assert ipp_client.job_state(app.port, "Kept", long_job)[0] == 8
+    # aborted, not left processing, and still saying why
+    state = ipp_client.job_state(app.port, "Kept", long_job)
+    assert state == (8, "The server stopped before the job was printed."), state
     printers = app.run("printers").stdout
     assert printers.split() == ["Kept"], printers + app.log_text()
     status = app.run("status").stdout

@@ -232,6 +232,7 @@ def jobs(args, app, printer, printer_sim, ns_prefix, folder, work):  # noqa: C90
     text = wait_job(app, printer, ns_prefix, job, "canceled", 2)
     took = time.time() - cancelled
     assert values(text, "job-state") == ["canceled"], f"not cancelled {took:.1f} s after the cancel:\n{text}"
+    assert values(text, "job-state-message") == ["Canceled."], text  # not the open cover
     print(f"cancelled {took:.2f} s after Cancel-Job while the printer did not read")
     # The device is free: no connection to the printer is left open.
     r = subprocess.run(ns_prefix + ["ss", "-Htn", "state", "established", "dst", "10.77.0.11:9100"],
