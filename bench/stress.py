@@ -196,9 +196,18 @@ class Run:
 
     def watchdog(self, what):
         if not self.failures or "threads" not in self.failures[-1]:
-            self.fail(what + "; the server's threads:\n" + self.app.stacks())
+            self.fail(what + "; the server's threads:\n" + self.app.stacks() + "\nsockets on its port:\n"
+                      + self.sockets())
         else:
             self.fail(what)
+
+    def sockets(self):
+        """Who holds what on the server's port: a connection that went
+        nowhere shows here (queued on a listener, or to itself)."""
+        port = self.app.port
+        r = subprocess.run(["ss", "-tanpi", f"( sport = :{port} or dport = :{port} )"], capture_output=True,
+                           text=True, timeout=30)
+        return r.stdout + r.stderr
 
     # --- set-up --------------------------------------------------------------
 

@@ -110,6 +110,14 @@ void abortJob(pappl_job_t* job, std::string reason)
     settle(job, reason, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR);
 }
 
+// PAPPL gave up on the document, saying why only in its reasons.
+std::string gaveUpReason(pappl_job_t* job)
+{
+    if (papplJobGetReasons(job) & PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR)
+        return "The document has a page this printer cannot print.";
+    return "The document could not be read to its end.";
+}
+
 bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
 {
     if (PrinterWatch* watch = watchOf(papplJobGetPrinter(job)))
@@ -195,7 +203,7 @@ bool endJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
         state->job.cancel();
         ok = false;
         if (!settled(job))
-            abortJob(job, gaveUp ? "The document could not be read to its end." : "The job could not be sent to the printer.");
+            abortJob(job, gaveUp ? gaveUpReason(job) : "The job could not be sent to the printer.");
     } else if (!state->job.finish()) {
         abortJob(job, "The end of the job could not be sent to the printer.");
         state->job.cancel();

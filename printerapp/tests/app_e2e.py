@@ -9,6 +9,7 @@ import argparse
 import atexit
 import os
 import pwd
+import random
 import re
 import shutil
 import signal
@@ -29,9 +30,23 @@ ALLOWED_EVERYWHERE_FAILURES = {"overrides-supported"}
 
 
 def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    """A free port below the ephemeral range. The server is restarted on
+    it: meanwhile a client asking for it could be given that very port as
+    its own and connect to itself, then wait for an answer that never comes,
+    and the new server could not bind it."""
+    with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+        low = int(f.read().split()[0])
+    rng = random.SystemRandom()
+    for _ in range(200):
+        port = rng.randrange(max(1024, low - 10000), low)
+        try:
+            for family, host in ((socket.AF_INET, "127.0.0.1"), (socket.AF_INET6, "::1")):
+                with socket.socket(family) as s:
+                    s.bind((host, port))
+            return port
+        except OSError:
+            continue
+    raise AssertionError("no free port below the ephemeral range")
 
 
 def reachable_copies(folder, programs, env):
@@ -322,7 +337,7 @@ def scenario_hostile(args, app, work):
     cases = [
         ("wide", ["--size", "3100x12"], "too large"),  # 25834 pixels wide at 600 dpi
         ("black8", ["--space", "K"], "raster type not offered"),
-        ("rgb", ["--space", "RGB"], None),  # refused by PAPPL itself: not a color printer
+        ("rgb", ["--space", "RGB"], "cannot print"),  # refused by PAPPL itself: not a color printer
         ("dpi300", ["--dpi", "300"], "not offered"),
     ]
     for name, raster_options, reason in cases:
@@ -339,6 +354,15 @@ def scenario_hostile(args, app, work):
         mkraster(args, good)
         submit(app, "Test", good, name + "-next")
         inspect(args, app.output(name + "-next"), work)
+    # documents that are not what they claim end saying so, before any page
+    for name, fmt, data in (("garbage", "image/pwg-raster", b"RaS2" + bytes(200)),
+                            ("notraster", "image/pwg-raster", b"%PDF-1.7\n" * 40),
+                            ("badjpeg", "image/jpeg", b"\xff\xd8\xff\xe0" + b"\x00" * 300)):
+        path = os.path.join(work, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        out = submit(app, "Test", path, name, fmt=fmt, expect_state=8)
+        assert "document-format-error" in out and "could not be read" in out, f"{name}:\n{out}"
     # a bad page after a good one: the printer is told to drop the job
     mixed = os.path.join(work, "mixed.pwg")
     with open(mixed, "wb") as f:
