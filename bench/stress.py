@@ -40,6 +40,7 @@ from app_e2e import App, PNG_MAKER, filter_stream, mkraster  # noqa: E402
 
 CANCEL_BOUND = 2.0
 ATTRIBUTES_BOUND = 1.0
+SHUTDOWN_BOUND = 3.0
 ANSWER_BOUND = 30.0  # a request unanswered this long: the server is stuck
 STALL_SECONDS = 3  # how long a write waits for a printer that reads nothing, unexplained
 # A job processing this long is stuck: faults last at most FAULT_MAX s and a
@@ -326,7 +327,7 @@ class Run:
         try:
             ipp_client.cancel_job(self.app.port, printer, job)
             while ipp_client.job_state(self.app.port, printer, job)[0] < 7:
-                if time.monotonic() - start > 10:
+                if time.monotonic() - start > 5 * CANCEL_BOUND:
                     break
                 time.sleep(0.05)
         except (OSError, TimeoutError):
@@ -536,7 +537,7 @@ def run(args, printers, seconds):
         threads = r.load(seconds)
         r.stop.wait(seconds / 3)
         row["shutdown s"] = r.restart(warm_up=True) if not r.stop.is_set() else float("nan")
-        if row["shutdown s"] > 3:
+        if row["shutdown s"] > SHUTDOWN_BOUND:
             r.fail(f"shutdown with jobs queued took {row['shutdown s']:.1f} s")
         # The restarted server's level once the jobs it found queued are
         # printed and it is idle, against its level after the rest of the
@@ -644,7 +645,15 @@ def main():
     p.add_argument("--verbose", action="store_true")
     p.add_argument("--log-level", default="info")
     p.add_argument("--save-log", help="a failed run's application log goes to SAVE_LOG.PRINTERS")
+    p.add_argument("--slow", type=float, default=1.0,
+                   help="multiplies the time bounds: a sanitizer's build runs several times slower and is run for "
+                        "its reports, not its times")
     args = p.parse_args()
+    global CANCEL_BOUND, ATTRIBUTES_BOUND, SHUTDOWN_BOUND, STUCK_BOUND
+    CANCEL_BOUND *= args.slow
+    ATTRIBUTES_BOUND *= args.slow
+    SHUTDOWN_BOUND *= args.slow
+    STUCK_BOUND *= args.slow
     # Stopped by hand or by a time-out: the servers, printers and namespaces go too.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     if shutil.which("ipptool") is None:
