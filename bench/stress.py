@@ -273,7 +273,10 @@ class Run:
         except OSError:
             return None  # the server is restarting
         if status == 0x0507:
-            return None  # a raster job while the printer prints: refused busy, nothing to follow
+            # a raster job while the printer prints: refused busy; a client
+            # tries again a little later, as CUPS' backend does
+            self.stop.wait(1)
+            return None
         if status == 0x0506 and not self.paused.is_set():
             return None  # not accepting jobs: the server is shutting down
         if status != 0:
@@ -384,7 +387,7 @@ class Run:
                 if self.paused.is_set() and epoch == self.epoch:
                     self.watchdog(f"GET {path} not answered in {ANSWER_BOUND:.0f} s")
                 continue
-            except OSError:
+            except (OSError, http.client.HTTPException):
                 continue
             finally:
                 conn.close()
@@ -419,6 +422,11 @@ class Run:
         while not self.stop.is_set():
             self.stop.wait(2)
             self.paused.wait()
+            server = self.app.server
+            if server and server.poll() is not None and self.paused.is_set():
+                # what follows (jobs not found, printers gone) only echoes this
+                self.fail(f"the server ended by itself with {server.returncode}:\n" + self.app.log_text())
+                return
             with self.lock:
                 open_jobs = [k for k in self.jobs if self.jobs[k].get("ended") is None]
             for key in open_jobs:
