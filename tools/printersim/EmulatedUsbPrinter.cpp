@@ -132,6 +132,9 @@ EmulatedUsbPrinter::~EmulatedUsbPrinter()
     g_object_unref(handler_);
     releaseUrbs();
     setClaimOwner(nullptr);
+    for (auto* handles : {&open_, &dead_})
+        for (UMockdevIoctlClient* client : *handles)
+            g_object_unref(client);
 }
 
 void EmulatedUsbPrinter::setStatusReply(std::optional<std::vector<std::uint8_t>> bytes)
@@ -168,6 +171,20 @@ void EmulatedUsbPrinter::setGone(bool gone)
 {
     std::lock_guard lock(mutex_);
     gone_ = gone;
+    if (!gone)
+        return;
+    // The host controller gives back what was under way; libusb learns of the
+    // unplug by reaping them.
+    for (Urb& u : pending_) {
+        usbdevfs_urb* urb = urbOf(u.urb);
+        urb->status = -ESHUTDOWN;
+        urb->actual_length = 0;
+        done_.push_back(u);
+    }
+    pending_.clear();
+    for (UMockdevIoctlClient* client : open_)
+        if (dead_.insert(client).second)
+            g_object_ref(client);
 }
 
 void EmulatedUsbPrinter::setJobsDir(std::string dir)
@@ -315,11 +332,14 @@ int EmulatedUsbPrinter::onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client,
     return TRUE;
 }
 
-void EmulatedUsbPrinter::onConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, void* self)
+void EmulatedUsbPrinter::onConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self)
 {
     auto* printer = static_cast<EmulatedUsbPrinter*>(self);
     std::lock_guard lock(printer->mutex_);
     ++printer->opened_;
+    printer->forgetClosedHandles();
+    if (printer->open_.insert(client).second)
+        g_object_ref(client);
 }
 
 // Closing the node gives up its claim, as usbfs does; the kernel driver stays unbound.
@@ -329,6 +349,43 @@ void EmulatedUsbPrinter::onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* cli
     std::lock_guard lock(printer->mutex_);
     if (printer->claimOwner_ == client)
         printer->setClaimOwner(nullptr);
+    printer->dropUrbsOf(client);
+    for (auto* handles : {&printer->open_, &printer->dead_})
+        if (handles->erase(client))
+            g_object_unref(client);
+}
+
+// umockdev does not always say when a handle goes: those no longer
+// connected are let go whenever a new one comes.
+void EmulatedUsbPrinter::forgetClosedHandles()
+{
+    for (auto* handles : {&open_, &dead_}) {
+        for (auto it = handles->begin(); it != handles->end();) {
+            if (umockdev_ioctl_client_get_connected(*it)) {
+                ++it;
+                continue;
+            }
+            dropUrbsOf(*it);
+            g_object_unref(*it);
+            it = handles->erase(it);
+        }
+    }
+}
+
+void EmulatedUsbPrinter::dropUrbsOf(UMockdevIoctlClient* client)
+{
+    for (auto* queue : {&done_, &pending_}) {
+        for (auto it = queue->begin(); it != queue->end();) {
+            if (it->client != client) {
+                ++it;
+                continue;
+            }
+            if (it->buffer)
+                g_object_unref(it->buffer);
+            g_object_unref(it->urb);
+            it = queue->erase(it);
+        }
+    }
 }
 
 void EmulatedUsbPrinter::releaseUrbs()
@@ -348,8 +405,11 @@ void EmulatedUsbPrinter::handle(UMockdevIoctlClient* client)
     std::lock_guard lock(mutex_);
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
-    if (gone_) {
-        umockdev_ioctl_client_complete(client, -1, ENODEV);
+    if (gone_ || dead_.count(client)) {
+        if (request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY)
+            reapGone(client, arg);
+        else
+            umockdev_ioctl_client_complete(client, -1, ENODEV);
         return;
     }
     dropClosedClaim();
@@ -640,11 +700,15 @@ void EmulatedUsbPrinter::reap(UMockdevIoctlClient* client, UMockdevIoctlData* ar
             ++it;
         }
     }
-    const auto it = std::find_if(done_.begin(), done_.end(), [client](const Urb& u) { return u.client == client; });
-    if (it == done_.end()) {
+    if (!giveBack(client, arg))
         umockdev_ioctl_client_complete(client, -1, EAGAIN);
-        return;
-    }
+}
+
+bool EmulatedUsbPrinter::giveBack(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
+{
+    const auto it = std::find_if(done_.begin(), done_.end(), [client](const Urb& u) { return u.client == client; });
+    if (it == done_.end())
+        return false;
     const Urb u = *it;
     done_.erase(it);
     UMockdevIoctlData* pointer = resolve(arg, 0, sizeof(void*));
@@ -654,6 +718,13 @@ void EmulatedUsbPrinter::reap(UMockdevIoctlClient* client, UMockdevIoctlData* ar
     if (u.buffer)
         g_object_unref(u.buffer);
     g_object_unref(u.urb);
+    return true;
+}
+
+void EmulatedUsbPrinter::reapGone(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
+{
+    if (!giveBack(client, arg))
+        umockdev_ioctl_client_complete(client, -1, ENODEV);
 }
 
 void EmulatedUsbPrinter::discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg)

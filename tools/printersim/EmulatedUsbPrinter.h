@@ -85,7 +85,9 @@ public:
     std::vector<std::string> jobs() const;
     // The reply becomes readable this long after its command arrived.
     void setReplyDelay(std::chrono::milliseconds delay);
-    // Every ioctl fails with ENODEV, as on a device that has gone away.
+    // Gone away, as usbfs sees an unplugged device: transfers under way end
+    // with ESHUTDOWN and can still be reaped, every other ioctl fails with
+    // ENODEV, and handles open now stay dead even once it is plugged back.
     void setGone(bool gone);
     // The kernel refuses to detach its driver (a sandbox, dropped privileges).
     void setDetachRefused(bool refused);
@@ -127,6 +129,8 @@ private:
     void handle(UMockdevIoctlClient* client);
     void submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
     void reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
+    // Hands the handle its oldest completed transfer; false: it has none.
+    bool giveBack(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
     void discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
     void claim(UMockdevIoctlClient* client, UMockdevIoctlData* arg, bool release);
     void disconnectClaim(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
@@ -150,6 +154,11 @@ private:
     void takeJobData(const std::string& bytes);
     void takeBulkOut(Urb& u);
     void releaseUrbs();
+    // The transfers of a handle that has closed go with it.
+    void dropUrbsOf(UMockdevIoctlClient* client);
+    void forgetClosedHandles();
+    // After a disconnect usbfs still gives back completed transfers, then ENODEV.
+    void reapGone(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
 
     UMockdevTestbed* testbed_;
     std::string syspath_;
@@ -178,6 +187,9 @@ private:
     // The one interface's state: a kernel driver bound, or a handle's claim.
     bool kernelDriverBound_ = true;
     UMockdevIoctlClient* claimOwner_ = nullptr;  // not owned
+    // Open handles, and those open when the device went away (references held).
+    std::set<UMockdevIoctlClient*> open_;
+    std::set<UMockdevIoctlClient*> dead_;
     bool detachRefused_ = false;
     int discarded_ = 0;
 };

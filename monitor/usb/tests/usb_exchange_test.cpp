@@ -1,6 +1,10 @@
 #include "USBInteraction.h"
 #include "UsbTestSupport.h"
 
+#include <algorithm>
+#include <future>
+#include <memory>
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -121,6 +125,31 @@ TEST_F(EmulatedUsbTest, LateAnswersTimeOut)
         EXPECT_EQ(printer.discardedTransfers(), command ? 1 : 2);
     }
     EXPECT_TRUE(released(files, printer));
+}
+
+// Unplugged while the status request waits: usbfs gives the transfer back
+// ended, and the request fails then and there instead of reaping for ever.
+TEST_F(EmulatedUsbTest, UnpluggingEndsATransferUnderWay)
+{
+    auto& printer = bus.plug();
+    printer.setStatusSilent(true);
+    const OpenFiles files;
+    auto done = std::make_shared<std::promise<StatusReading>>();
+    auto reading = done->get_future();
+    std::thread([done] { done->set_value(usbStatusRequest(0x37CE, 77)); }).detach();
+    const auto asked = [&printer] {
+        const auto setups = printer.controlRequests();
+        return std::any_of(setups.begin(), setups.end(), [](const auto& s) { return s.bRequest == 0x04; });
+    };
+    for (int i = 0; i < 500 && !asked(); ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(asked());
+    bus.unplug(printer);
+    // a hang, not a speed: the request's own time-out is 3 s
+    ASSERT_EQ(reading.wait_for(30s), std::future_status::ready) << "the request never ended";
+    EXPECT_FALSE(reading.get().answered);
+    EXPECT_EQ(printer.discardedTransfers(), 0) << "ended by its time-out, not by the unplug";
+    EXPECT_TRUE(files.unchanged());
 }
 
 }  // namespace
