@@ -48,7 +48,9 @@ STALL_SECONDS = 3  # how long a write waits for a printer that reads nothing, un
 STUCK_BOUND = 45.0
 FAULT_MAX = 5.0
 RSS_SLACK_KIB = 12 * 1024
-IDLE_SECONDS = 3
+# Longer than a status poll's period plus its longest wait (USB 3 s, SNMP
+# 1.5 s twice): the idle server is caught at least once between two polls.
+IDLE_SECONDS = 8
 OPEN_JOBS_PER_CLIENT = 2
 START_OF_JOB = b"Event=StartOfJob;"
 # What a job that ended says when nothing said why: PAPPL's default for an
@@ -61,6 +63,17 @@ def process_level(pid):
     fds = len(os.listdir(f"/proc/{pid}/fd"))
     status = dict(line.split(":", 1) for line in open(f"/proc/{pid}/status"))
     return fds, int(status["Threads"]), int(status["VmRSS"].split()[0])
+
+
+def open_files(pid):
+    """What the process's descriptors point at, for the report of a leak."""
+    files = []
+    for fd in os.listdir(f"/proc/{pid}/fd"):
+        try:
+            files.append(os.readlink(f"/proc/{pid}/fd/{fd}"))
+        except OSError:
+            pass
+    return sorted(files)
 
 
 def idle_level(pid, pick):
@@ -465,6 +478,7 @@ class Run:
             # the jobs left queued print first, then a quiet moment
             self.settle(60)
             self.before = idle_level(self.app.server.pid, max)  # setpriv execs the server: the same process
+            self.files_before = open_files(self.app.server.pid)
         self.epoch += 1
         self.paused.set()
         return took
@@ -604,7 +618,10 @@ def run(args, printers, seconds):
             "faults": len(r.faults),
         })
         if after[0] > before[0] + 2 or after[1] > before[1] + 2:
-            r.fail(f"descriptors or threads did not come back: {before} -> {after}")
+            files = open_files(r.app.server.pid)
+            added = [f for f in files if f not in getattr(r, "files_before", [])]
+            r.fail(f"descriptors or threads did not come back: {before} -> {after}; open now: {files}, "
+                   f"new: {added}\n" + r.sockets())
         if after[2] > before[2] + RSS_SLACK_KIB:
             r.fail(f"memory did not come back: {before[2] // 1024} -> {after[2] // 1024} MiB")
         if args.verbose:
