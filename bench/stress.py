@@ -340,11 +340,14 @@ class Run:
 
     def cancel(self, printer, job):
         start = time.monotonic()
+        stacks = None  # taken while the cancel is late, not after it ends
         try:
             ipp_client.cancel_job(self.app.port, printer, job)
             while ipp_client.job_state(self.app.port, printer, job)[0] < 7:
                 if time.monotonic() - start > 5 * CANCEL_BOUND:
                     break
+                if stacks is None and time.monotonic() - start > CANCEL_BOUND and self.paused.is_set():
+                    stacks = self.app.stacks()
                 time.sleep(0.05)
         except (OSError, TimeoutError):
             return  # the server restarted meanwhile
@@ -353,7 +356,8 @@ class Run:
             self.jobs[(printer, job)]["cancel"] = took
             self.cancel_times.append(took)
         if took > CANCEL_BOUND:
-            self.fail(f"job {job} on {printer} cancelled after {took:.2f} s")
+            self.fail(f"job {job} on {printer} cancelled after {took:.2f} s"
+                      + (f"; the server's threads while it was late:\n{stacks}" if stacks else ""))
 
     def prober(self, p):
         rng = random.Random(100 + p)

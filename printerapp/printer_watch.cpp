@@ -88,8 +88,10 @@ void PrinterWatch::jobStarted(pappl_job_t* job, pappl_device_t* device)
 
 void PrinterWatch::jobEnded(bool printed)
 {
+    pappl_job_t* job;
     {
         std::lock_guard lock(jobMutex_);
+        job = job_;
         job_ = nullptr;
     }
     statusChanged_.notify_all();
@@ -100,8 +102,14 @@ void PrinterWatch::jobEnded(bool printed)
         // next job: what it reads then must be the printer's state now, not
         // the last job-time reading. A cancel ends at once, even with the
         // printer silent.
-        if (printed)
-            poller_->readNow(std::chrono::milliseconds(3500));  // a silent printer: two 1.5 s tries
+        // A cancel that comes meanwhile (the job is still the printer's) or a
+        // stopping server ends the wait.
+        if (printed && job)
+            poller_->readNow(std::chrono::milliseconds(3500),  // a silent printer: two 1.5 s tries
+                             [job] {
+                                 return papplJobIsCanceled(job) ||
+                                        papplSystemIsShutdown(papplPrinterGetSystem(papplJobGetPrinter(job)));
+                             });
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include "StatusCodes.h"
 
+#include <algorithm>
+
 namespace vexo::app {
 
 StatusPoller::StatusPoller(Query query, Options options, StatusCache& cache, Changed changed)
@@ -40,15 +42,28 @@ void StatusPoller::setJobRunning(bool running)
     wake_.notify_all();
 }
 
-bool StatusPoller::readNow(std::chrono::milliseconds limit)
+bool StatusPoller::readNow(std::chrono::milliseconds limit, const std::function<bool()>& giveUp)
 {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + limit;
     std::unique_lock lock(mutex_);
     // A reading under way may have asked the printer before the caller's
     // moment: wait for the next one to begin.
     const unsigned long wanted = begun_ + 1;
     poked_ = true;
     wake_.notify_all();
-    return read_.wait_for(lock, limit, [&] { return stop_ || finished_ >= wanted; }) && !stop_;
+    const auto done = [&] { return stop_ || finished_ >= wanted; };
+    while (!read_.wait_until(lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(100)), done)) {
+        if (Clock::now() >= deadline)
+            return false;
+        // asked without the lock: it may take the caller's own locks
+        lock.unlock();
+        const bool gaveUp = giveUp && giveUp();
+        lock.lock();
+        if (gaveUp)
+            return false;
+    }
+    return !stop_;
 }
 
 void StatusPoller::run()

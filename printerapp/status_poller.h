@@ -45,8 +45,9 @@ public:
     void setJobRunning(bool running);
 
     // Reads the printer now and returns once that reading is in the cache
-    // (and passed to changed), or after `limit`. False on the time-out.
-    bool readNow(std::chrono::milliseconds limit);
+    // (and passed to changed), or after `limit`, or once `giveUp` (asked
+    // every 100 ms) says so. False unless the reading came.
+    bool readNow(std::chrono::milliseconds limit, const std::function<bool()>& giveUp = {});
 
 private:
     void run();

@@ -113,6 +113,19 @@ TEST(StatusPoller, ReadNowWaitsForAReadingBegunAfterTheCall)
     ASSERT_TRUE(poller.readNow(std::chrono::seconds(5)));
     EXPECT_EQ(cache.copy().code, 3079);
     EXPECT_FALSE(poller.readNow(std::chrono::milliseconds(20)));  // bounded
+
+    // A caller that gives up (its job cancelled) is let go while the reading
+    // is still under way, not at the limit.
+    std::atomic<bool> cancelled{false};
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        cancelled = true;
+    });
+    const int before = calls;
+    EXPECT_FALSE(poller.readNow(std::chrono::hours(1), [&] { return cancelled.load(); }));
+    canceller.join();
+    EXPECT_TRUE(cancelled);
+    EXPECT_LE(calls, before + 2) << "let go before readings kept coming";
 }
 
 }  // namespace
