@@ -100,10 +100,9 @@ void PrinterWatch::jobEnded(bool printed)
         // A CUPS queue learns the printer's state from its backend, which
         // reads it once more when the job is done and never again until the
         // next job: what it reads then must be the printer's state now, not
-        // the last job-time reading. A cancel ends at once, even with the
-        // printer silent.
-        // A cancel that comes meanwhile (the job is still the printer's) or a
-        // stopping server ends the wait.
+        // the last job-time reading. A cancel that comes meanwhile (the job
+        // is still the printer's) or a stopping server ends the wait, even
+        // with the printer silent.
         if (printed && job)
             poller_->readNow(std::chrono::milliseconds(3500),  // a silent printer: two 1.5 s tries
                              [job] {
