@@ -354,6 +354,7 @@ class Run:
         took = time.monotonic() - start
         with self.lock:
             self.jobs[(printer, job)]["cancel"] = took
+            self.jobs[(printer, job)]["cancelled at"] = start
             self.cancel_times.append(took)
         if took > CANCEL_BOUND:
             self.fail(f"job {job} on {printer} cancelled after {took:.2f} s"
@@ -560,9 +561,16 @@ class Run:
                 for a, b in zip(starts, starts[1:] + [len(data)]):
                     kinds[self.inspect(data[a:b])] += 1
             self.streams[printer] = kinds
-            cuts_allowed = sum(1 for p, k, _, _ in self.faults if p == printer) + 1
+            # Each fault may cut the job it stops, and each job cancelled
+            # while the printer read nothing: its rest never reaches it.
+            faults = [(s, e) for p, _, s, e in self.faults if p == printer]
+            cancelled = sum(1 for (p, _), info in self.jobs.items()
+                            if p == printer and info.get("cancelled at") is not None
+                            and any(s <= info["cancelled at"] <= e + 1 for s, e in faults))
+            cuts_allowed = 1 + len(faults) + cancelled  # one for the restart
             if kinds["cut"] > cuts_allowed:
-                bad.append(f"{printer}: {kinds['cut']} streams cut short, {cuts_allowed - 1} faults")
+                bad.append(f"{printer}: {kinds['cut']} streams cut short, {len(faults)} faults, "
+                           f"{cancelled} jobs cancelled during them")
         return bad
 
 
@@ -645,9 +653,9 @@ def run(args, printers, seconds):
             r.fail(f"memory did not come back: {before[2] // 1024} -> {after[2] // 1024} MiB")
         if args.verbose:
             reasons = {}
-            for (state, message) in states.values():
+            for (printer, _), (state, message) in states.items():
                 if state == 8:
-                    reasons[message] = reasons.get(message, 0) + 1
+                    reasons[(printer, message)] = reasons.get((printer, message), 0) + 1
             print(f"  aborted: {reasons}\n  faults: {[(p, k, round(e - s, 1)) for p, k, s, e in r.faults]}\n"
                   f"  device streams: {getattr(r, 'streams', {})}", flush=True)
     except BaseException:

@@ -16,7 +16,7 @@ endif()
 
 # The cache key: source, patches, build script and flags. A changed patch
 # gives a new directory; nothing is rebuilt for a new build tree.
-file(GLOB _pappl_patches ${_pappl_dir}/*.patch)
+file(GLOB _pappl_patches CONFIGURE_DEPENDS ${_pappl_dir}/*.patch)
 list(SORT _pappl_patches)
 set(_pappl_key "${VEXO_PAPPL_SHA256}|${_pappl_optim}")
 foreach(f IN LISTS _pappl_patches ITEMS ${_pappl_dir}/build)

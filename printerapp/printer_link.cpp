@@ -45,7 +45,9 @@ std::optional<PrinterLink> linkFor(std::string_view deviceUri, std::string_view 
         // The device the URI names, by its serial number: PAPPL prints to
         // that one, so its status is read there too.
         link.options.link = Link::usb;
-        link.query = [pid = row->PID, serial = usbSerial(deviceUri)] { return usbStatusRequest(printerVendorID, pid, serial); };
+        link.query = [pid = row->PID, serial = usbSerial(deviceUri)](const std::function<bool()>&) {
+            return usbStatusRequest(printerVendorID, pid, serial);
+        };
         return link;
     }
     const std::string host = socketHost(deviceUri);
@@ -57,7 +59,7 @@ std::optional<PrinterLink> linkFor(std::string_view deviceUri, std::string_view 
     options.query.retries = 1;
     auto net = std::make_shared<vexo::net::NetTransport>(std::move(options));
     link.options.link = Link::network;
-    link.query = [net, host] { return net->getSNMPStatus(host); };
+    link.query = [net, host](const std::function<bool()>& stopping) { return net->getSNMPStatus(host, stopping); };
     return link;
 }
 

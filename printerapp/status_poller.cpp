@@ -68,6 +68,10 @@ bool StatusPoller::readNow(std::chrono::milliseconds limit, const std::function<
 
 void StatusPoller::run()
 {
+    const std::function<bool()> stopping = [this] {
+        std::lock_guard lock(mutex_);
+        return stop_;
+    };
     std::unique_lock lock(mutex_);
     while (true) {
         // A sleeping printer is left alone until asked: a query would keep it awake.
@@ -82,7 +86,9 @@ void StatusPoller::run()
         ++begun_;
         lock.unlock();
 
-        const StatusReading reading = query_();
+        const StatusReading reading = query_(stopping);
+        if (stopping())
+            return;  // a reading given up is no reading
         PrinterStatus status = statusFrom(reading, options_.model, options_.link, cache_.copy().toner);
         cache_.store(status);
         if (changed_)

@@ -18,7 +18,9 @@ namespace vexo::app {
 
 class StatusPoller {
 public:
-    using Query = std::function<StatusReading()>;
+    // stopping: true once the poller is being destroyed; a query that waits
+    // long asks it and gives up.
+    using Query = std::function<StatusReading(const std::function<bool()>& stopping)>;
     using Changed = std::function<void(const PrinterStatus&)>;
 
     struct Options {
@@ -33,7 +35,7 @@ public:
     // Starts polling at once. changed runs on the poller's thread after
     // every reading, with the cache already updated.
     StatusPoller(Query query, Options options, StatusCache& cache, Changed changed = {});
-    ~StatusPoller();  // returns once the reading under way, if any, is over
+    ~StatusPoller();  // returns once the reading under way, if any, has ended or given up
 
     StatusPoller(const StatusPoller&) = delete;
     StatusPoller& operator=(const StatusPoller&) = delete;

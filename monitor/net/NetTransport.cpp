@@ -98,13 +98,20 @@ std::vector<FoundDevice> NetTransport::getPrinterBySNMP()
 
 StatusReading NetTransport::getSNMPStatus(const std::string& ip)
 {
+    return getSNMPStatus(ip, {});
+}
+
+StatusReading NetTransport::getSNMPStatus(const std::string& ip, const std::function<bool()>& giveUp)
+{
     DEVICE_LOG(debug) << "snmp query ip = " << ip;
-    const auto status = getPrinterStatusBySNMP(ip, kStatusOid, options_.query);
+    SnmpQueryOptions query = options_.query;
+    query.giveUp = giveUp;
+    const auto status = getPrinterStatusBySNMP(ip, kStatusOid, query);
     if (status)
         DEVICE_LOG(debug) << "rInfo = " << printable(status->octets);
     if (!statusCode(status))
         return {};  // no answer, or a value we cannot read: no answer
-    const auto toner = getPrinterStatusBySNMP(ip, kTonerOid, options_.query);
+    const auto toner = getPrinterStatusBySNMP(ip, kTonerOid, query);
     DEVICE_LOG(debug) << "toner oid ret = " << (toner && toner->integer ? *toner->integer : -1);
     return readingFromValues(status, toner);
 }

@@ -49,6 +49,8 @@ public:
 
     std::vector<FoundDevice> getPrinterBySNMP();
     virtual StatusReading getSNMPStatus(const std::string& ip);
+    // The same, given up (no answer) once giveUp, asked about every 100 ms, says so.
+    StatusReading getSNMPStatus(const std::string& ip, const std::function<bool()>& giveUp);
 
     // Starts the wake-up listener once; later calls do nothing. The handler
     // runs on the listener's thread.

@@ -102,12 +102,16 @@ std::optional<SnmpValue> getPrinterStatusBySNMP(const std::string& ip, std::stri
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::microseconds(timeoutUs * (open->retries + 1)) + std::chrono::seconds(1);
     while (!pending.done && std::chrono::steady_clock::now() < deadline) {
+        if (options.giveUp && options.giveUp())
+            break;
         int count = 0;
         int block = 1;
         fd_set set;
         FD_ZERO(&set);
         timeval wait{1, 0};
         snmp_select_info(&count, &set, &wait, &block);
+        if (options.giveUp && (wait.tv_sec > 0 || wait.tv_usec > 100'000))
+            wait = {0, 100'000};
         const int ready = ::select(count, &set, nullptr, nullptr, &wait);
         if (ready > 0)
             snmp_read(&set);

@@ -4,6 +4,7 @@
 #include "StatusOids.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,9 @@ struct SnmpQueryOptions {
     int retries = -1;
     // The agent's port; only tests move it.
     std::uint16_t port = kSnmpPort;
+    // Asked about every 100 ms while the answer is awaited; true ends the
+    // wait with no value (the caller is stopping).
+    std::function<bool()> giveUp;
 };
 
 struct SnmpQueryStats {

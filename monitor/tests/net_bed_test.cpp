@@ -23,6 +23,8 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <thread>
+#include <atomic>
 
 using namespace vexo::net;
 using namespace std::chrono_literals;
@@ -306,8 +308,22 @@ TEST_F(NetBedTest, ForgedAnswersAreNotBelieved)
     ASSERT_GT(agent, 0);
     ASSERT_EQ(kill(agent, SIGSTOP), 0);
     const StatusReading silent = net.getSNMPStatus("10.77.0.11");
+    // A caller that stops (a server shutting down) does not wait out the
+    // 2 s of time-outs for a silent printer.
+    std::atomic<bool> stopping{false};
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stopping = true;
+    });
+    QElapsedTimer given;
+    given.start();
+    const StatusReading givenUp = net.getSNMPStatus("10.77.0.11", [&] { return stopping.load(); });
+    const qint64 givenMs = given.elapsed();
+    stopper.join();
     kill(agent, SIGCONT);
     EXPECT_FALSE(silent.answered) << silent.code;
+    EXPECT_FALSE(givenUp.answered);
+    EXPECT_LT(givenMs, 1500) << "waited for the time-outs";
     // Without forgeries on the wire the checks above prove nothing.
     if (rejected < 2)
         GTEST_SKIP() << "the forgeries did not reach the monitor in this run";

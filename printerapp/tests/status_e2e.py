@@ -251,6 +251,44 @@ def jobs(args, app, printer, printer_sim, ns_prefix, folder, work):  # noqa: C90
     assert os.path.exists(cut[:-4] + ".done") and not open(cut, "rb").read().endswith(b"CancelJob?")
 
 
+def switched_off(args, app, printer, bed, ns_prefix, folder, work):
+    """The printer switched off: its job waits, and neither a cancel nor a
+    shutdown waits for the connection attempt under way (up to 30 s)."""
+    png = os.path.join(work, "photo.png")
+    before = jobs_in(folder)
+    bed.link(False)
+    try:
+        job = submit(app, printer, ns_prefix, png, "off-cancelled", fmt="image/png")
+        wait_job(app, printer, ns_prefix, job, "processing", 10)
+        time.sleep(2)  # the connection attempt is under way
+        cancelled = time.time()
+        subprocess.run(ns_prefix + ["ipptool", "-t", "-d", f"job-id={job}", app.uri(printer), "cancel.test"],
+                       check=True, capture_output=True, text=True, timeout=60, cwd=HERE)
+        text = wait_job(app, printer, ns_prefix, job, "canceled", 2)
+        took = time.time() - cancelled
+        assert values(text, "job-state") == ["canceled"], f"not cancelled {took:.1f} s after the cancel:\n{text}"
+        print(f"cancelled {took:.2f} s after Cancel-Job while connecting to a printer that is off")
+
+        job = submit(app, printer, ns_prefix, png, "off-kept", fmt="image/png")
+        wait_job(app, printer, ns_prefix, job, "processing", 10)
+        time.sleep(2)
+        started = time.time()
+        app.stop()
+        took = time.time() - started
+        print(f"shutdown while connecting to a printer that is off took {took:.1f} s")
+        assert took < 3, f"shutdown took {took:.1f} s"
+        app.start()
+        # kept for the next start, not aborted or "completed" unprinted
+        text = job_state(app, printer, ns_prefix, job)
+        assert values(text, "job-state")[0] in ("pending", "processing"), text
+    finally:
+        bed.link(True)
+    text = wait_job(app, printer, ns_prefix, job, "completed", 60)
+    assert values(text, "job-state") == ["completed"], text + app.log_text()
+    (got,) = [f for f in jobs_in(folder) if f not in before and os.path.getsize(os.path.join(folder, f)) > 0]
+    assert pages_of(args, os.path.join(folder, got)) == 1
+
+
 def added(app, info, ns_prefix):
     """Waits for the printer found at `info` to be added (first start, autoadd)
     and checks the driver chosen for it. Returns its name in URIs."""
@@ -279,6 +317,7 @@ def scenario_network(args, work):
         assert "socket://10.77.0.11:9100" in devices, devices
         follow(app, name, bed, ns, bed.link)
         jobs(args, app, name, bed, ns, os.path.join(bed.run_dir, bed.name, "p1", "jobs"), work)
+        switched_off(args, app, name, bed, ns, os.path.join(bed.run_dir, bed.name, "p1", "jobs"), work)
     except BaseException:
         print("--- application log ---\n" + app.log_text())
         raise

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 namespace vexo::app {
@@ -58,7 +59,7 @@ struct FakePrinter {
     std::atomic<int> code{1};
     StatusPoller::Query query()
     {
-        return [this] {
+        return [this](const std::function<bool()>&) {
             ++calls;
             return StatusReading{true, code.load(), 50};
         };
@@ -100,7 +101,7 @@ TEST(StatusPoller, ReadNowWaitsForAReadingBegunAfterTheCall)
     std::atomic<int> calls{0};
     StatusCache cache;
     StatusPoller poller(
-        [&] {
+        [&](const std::function<bool()>&) {
             const int now = code;
             ++calls;
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -126,6 +127,25 @@ TEST(StatusPoller, ReadNowWaitsForAReadingBegunAfterTheCall)
     canceller.join();
     EXPECT_TRUE(cancelled);
     EXPECT_LE(calls, before + 2) << "let go before readings kept coming";
+}
+
+TEST(StatusPoller, AReadingGivenUpAtTheEndIsNotStored)
+{
+    // A printer that never answers: the reading waits until the poller stops.
+    std::atomic<bool> asked{false};
+    StatusCache cache;
+    auto poller = std::make_unique<StatusPoller>(
+        [&](const std::function<bool()>& stopping) {
+            asked = true;
+            while (!stopping())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return StatusReading{};  // what a query given up returns
+        },
+        StatusPoller::Options{"VEXO", Link::network, false, std::chrono::hours(1)}, cache);
+    while (!asked)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    poller.reset();  // would hang here if the query were never told
+    EXPECT_FALSE(cache.copy().known) << "a reading given up was shown as the printer's";
 }
 
 }  // namespace
