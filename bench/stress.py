@@ -15,7 +15,8 @@ Checks: every job ends (completed, canceled or aborted) saying why and
 none is lost across the restart; each cancel is done within 2 s; each
 Get-Printer-Attributes answers within 1 s; each device receives per job a
 well-formed job stream, one ending with "CancelJob?", or (a job cut off by
-a fault on that device) one cut short; descriptors, threads and memory of the
+a fault on that device, or cancelled while it read nothing) one cut short;
+descriptors, threads and memory of the
 restarted server come back to their level after warm-up. A watchdog dumps
 every thread's stack (gdb) and fails the run when a request goes unanswered
 or a job stays processing past a bound.
@@ -550,7 +551,7 @@ class Run:
         # closes the connection) or by the restart.
         self.streams = {}
         for printer, device in self.devices.items():
-            kinds = {"ok": 0, "cancel": 0, "cut": 0}
+            kinds = {"ok": 0, "cancel": 0, "cut": 0, "empty": 0}
             for f in sorted(os.listdir(device.jobs)):
                 if not f.endswith(".vxo"):
                     continue
@@ -558,6 +559,9 @@ class Run:
                 # are queued: one file may hold several jobs
                 data = open(os.path.join(device.jobs, f), "rb").read()
                 starts = [m.start() for m in re.finditer(re.escape(START_OF_JOB), data)] or [0]
+                if not data:
+                    kinds["empty"] += 1  # opened for a job that ended before its first byte
+                    continue
                 for a, b in zip(starts, starts[1:] + [len(data)]):
                     kinds[self.inspect(data[a:b])] += 1
             self.streams[printer] = kinds
@@ -681,8 +685,13 @@ def run(args, printers, seconds):
         finally:
             for device in (r.usb, r.net):
                 if device:
+                    if args.keep and os.path.isdir(device.jobs):
+                        shutil.copytree(device.jobs, os.path.join(work, "received", "net" if device is r.net else "usb"))
                     device.close()
-            shutil.rmtree(work, ignore_errors=True)
+            if args.keep:
+                print(f"  kept: {work}", flush=True)
+            else:
+                shutil.rmtree(work, ignore_errors=True)
     return row, r.failures
 
 
@@ -697,6 +706,7 @@ def main():
     p.add_argument("--verbose", action="store_true")
     p.add_argument("--log-level", default="info")
     p.add_argument("--save-log", help="a failed run's application log goes to SAVE_LOG.PRINTERS")
+    p.add_argument("--keep", action="store_true", help="keep the run's folder: what each device received, the log")
     p.add_argument("--slow", type=float, default=1.0,
                    help="multiplies the time bounds: a sanitizer's build runs several times slower and is run for "
                         "its reports, not its times")

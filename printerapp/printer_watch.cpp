@@ -189,19 +189,23 @@ bool PrinterWatch::jobSettled()
     return jobSettled_;
 }
 
-// PAPPL asks about once a second while a device write makes no progress. A
-// printer that says why it does not read (no paper, cover open) is waited
-// for, the job saying why; a cancelled job, a stopping server and a printer
-// silent past the limit give up, so the device is free for what comes next.
-// After the job (PAPPL closing the device with a cancelled job's rest in its
-// buffer, under the printer's lock) nothing waits.
+// PAPPL asks every quarter second while a device write makes no progress
+// (seconds: since its last progress). A printer that says why it does not
+// read (no paper, cover open) is waited for, the job saying why; a stopping
+// server and a printer silent past the limit give up, so the device is free
+// for what comes next. A cancelled job's rest and its cancel go to a printer
+// that still reads, which a full buffer stalls for moments; a second without
+// progress ends it. After the job (PAPPL closing the device with a cancelled
+// job's rest in its buffer, under the printer's lock) nothing waits.
 bool PrinterWatch::keepWaiting(pappl_device_t*, int seconds, void* data)
 {
     auto* watch = static_cast<PrinterWatch*>(data);
     std::unique_lock lock(watch->jobMutex_);
     pappl_job_t* job = watch->job_;
-    if (!job || papplJobIsCanceled(job))
+    if (!job)
         return false;
+    if (papplJobIsCanceled(job))
+        return seconds < 1 && !stopsPrinting(watch->cache_.copy());
     if (papplSystemIsShutdown(papplPrinterGetSystem(papplJobGetPrinter(job)))) {
         watch->writeGaveUp_ = "The server stopped while the printer was not reading.";
         return false;
