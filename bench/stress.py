@@ -211,8 +211,11 @@ class Run:
 
     def watchdog(self, what):
         if not self.failures or "threads" not in self.failures[-1]:
-            self.fail(what + "; the server's threads:\n" + self.app.stacks() + "\nsockets on its port:\n"
-                      + self.sockets())
+            # twice: a thread found in the same place is stuck, one that moved is slow
+            first = self.app.stacks()
+            time.sleep(3)
+            self.fail(what + "; the server's threads:\n" + first + "\n3 s later:\n" + self.app.stacks()
+                      + "\nsockets on its port:\n" + self.sockets())
         else:
             self.fail(what)
 
@@ -671,6 +674,8 @@ def run(args, printers, seconds):
                 print("--- application log ---\n" + r.app.log_text())
                 if args.save_log and os.path.exists(r.app.log):
                     shutil.copyfile(r.app.log, f"{args.save_log}.{printers}")
+                    if os.path.exists(r.app.log + ".O"):  # the part before the last rotation
+                        shutil.copyfile(r.app.log + ".O", f"{args.save_log}.{printers}.O")
             stopping = time.time()
             try:
                 r.app.close()
