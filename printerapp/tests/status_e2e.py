@@ -174,6 +174,18 @@ def wait_job(app, printer, ns_prefix, job_id, state, seconds):
         time.sleep(0.1)
 
 
+def cancel_within(app, printer, ns_prefix, job, when, seconds=2):
+    """Cancels the job and checks it is canceled within `seconds`; returns its attributes."""
+    cancelled = time.time()
+    subprocess.run(ns_prefix + ["ipptool", "-t", "-d", f"job-id={job}", app.uri(printer), "cancel.test"],
+                   check=True, capture_output=True, text=True, timeout=60, cwd=HERE)
+    text = wait_job(app, printer, ns_prefix, job, "canceled", seconds)
+    took = time.time() - cancelled
+    assert values(text, "job-state") == ["canceled"], f"not cancelled {took:.1f} s after the cancel:\n{text}"
+    print(f"cancelled {took:.2f} s after Cancel-Job {when}")
+    return text
+
+
 def jobs_in(folder):
     return sorted(f for f in os.listdir(folder) if f.endswith(".vxo"))
 
@@ -226,14 +238,8 @@ def jobs(args, app, printer, printer_sim, ns_prefix, folder, work):  # noqa: C90
     text = job_state(app, printer, ns_prefix, job)
     assert values(text, "job-state") == ["processing"] and "前盖打开" in text, text
     time.sleep(3)  # the buffers between the two fill up: the write under way blocks
-    cancelled = time.time()
-    subprocess.run(ns_prefix + ["ipptool", "-t", "-d", f"job-id={job}", app.uri(printer), "cancel.test"],
-                   check=True, capture_output=True, text=True, timeout=60, cwd=HERE)
-    text = wait_job(app, printer, ns_prefix, job, "canceled", 2)
-    took = time.time() - cancelled
-    assert values(text, "job-state") == ["canceled"], f"not cancelled {took:.1f} s after the cancel:\n{text}"
+    text = cancel_within(app, printer, ns_prefix, job, "while the printer did not read")
     assert values(text, "job-state-message") == ["Canceled."], text  # not the open cover
-    print(f"cancelled {took:.2f} s after Cancel-Job while the printer did not read")
     # The device is free: no connection to the printer is left open.
     r = subprocess.run(ns_prefix + ["ss", "-Htn", "state", "established", "dst", "10.77.0.11:9100"],
                        capture_output=True, text=True, timeout=30)
@@ -261,13 +267,7 @@ def switched_off(args, app, printer, bed, ns_prefix, folder, work):
         job = submit(app, printer, ns_prefix, png, "off-cancelled", fmt="image/png")
         wait_job(app, printer, ns_prefix, job, "processing", 10)
         time.sleep(2)  # the connection attempt is under way
-        cancelled = time.time()
-        subprocess.run(ns_prefix + ["ipptool", "-t", "-d", f"job-id={job}", app.uri(printer), "cancel.test"],
-                       check=True, capture_output=True, text=True, timeout=60, cwd=HERE)
-        text = wait_job(app, printer, ns_prefix, job, "canceled", 2)
-        took = time.time() - cancelled
-        assert values(text, "job-state") == ["canceled"], f"not cancelled {took:.1f} s after the cancel:\n{text}"
-        print(f"cancelled {took:.2f} s after Cancel-Job while connecting to a printer that is off")
+        cancel_within(app, printer, ns_prefix, job, "while connecting to a printer that is off")
 
         job = submit(app, printer, ns_prefix, png, "off-kept", fmt="image/png")
         wait_job(app, printer, ns_prefix, job, "processing", 10)
