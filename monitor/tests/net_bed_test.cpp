@@ -23,8 +23,8 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <thread>
 #include <atomic>
+#include <thread>
 
 using namespace vexo::net;
 using namespace std::chrono_literals;
