@@ -160,7 +160,7 @@ bool writeLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned 
     // A page at 1200 dpi takes seconds to build on a busy machine: a cancel
     // or a stopping server ends it here, not after its encoding. PAPPL's
     // image path stops on false; its raster path reads on regardless.
-    if ((y & 255) == 0 && !state->stopped && (papplJobIsCanceled(job) || (state->stopped = stopping(job))))
+    if ((y & 31) == 0 && !state->stopped && (papplJobIsCanceled(job) || (state->stopped = stopping(job))))
         return false;
     if (!state->stopped)
         state->job.writeLine(y, line);
