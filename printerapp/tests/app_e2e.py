@@ -23,6 +23,10 @@ import time
 import ipp_client
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+# The shutdown bound: 3 s as users meet it; a sanitizer's build runs several
+# times slower (a page's encoding cannot be interrupted) and is run for its
+# reports, so there the bound only catches a hang.
+SHUTDOWN_BOUND = 9 if ("ASAN_OPTIONS" in os.environ or "TSAN_OPTIONS" in os.environ) else 3
 PPD = os.path.join(HERE, "..", "..", "ppd", "vexo.ppd")
 EVERYWHERE = "/usr/share/cups/ipptool/ipp-everywhere.test"
 # No PAPPL version offers it; everything else must pass.
@@ -432,7 +436,7 @@ def scenario_restart(args, app, work):
     app.stop(subcommand=True)
     took = time.time() - started
     print(f"shutdown with a job printing took {took:.1f} s")
-    assert took < 3, f"shutdown took {took:.1f} s"
+    assert took < SHUTDOWN_BOUND, f"shutdown took {took:.1f} s"
     assert "The server stopped before the job was printed." in app.log_text()
     app.start()
     # aborted, not left processing, and still saying why
