@@ -215,9 +215,34 @@ class Run:
             first = self.app.stacks()
             time.sleep(3)
             self.fail(what + "; the server's threads:\n" + first + "\n3 s later:\n" + self.app.stacks()
+                      + "\nits main thread's variables:\n" + self.main_thread_locals()
+                      + "\nits descriptors:\n" + self.descriptors()
                       + "\nsockets on its port:\n" + self.sockets())
         else:
             self.fail(what)
+
+    def main_thread_locals(self):
+        """Where the main loop is, with its counters: tells a long loop from a stuck call."""
+        r = subprocess.run(["gdb", "-p", str(self.app.server.pid), "-batch", "-ex", "thread 1", "-ex", "bt full 8"],
+                           capture_output=True, text=True, timeout=120)
+        return r.stdout[-8000:]
+
+    def descriptors(self):
+        """What each descriptor of the server is: a log descriptor that now
+        names something else shows here."""
+        pid = self.app.server.pid
+        lines = []
+        try:
+            with open(f"/proc/{pid}/status") as f:
+                lines += [line.rstrip() for line in f if line.startswith(("State", "Threads"))]
+            for fd in sorted(os.listdir(f"/proc/{pid}/fd"), key=int):
+                try:
+                    lines.append(f"{fd} -> {os.readlink(f'/proc/{pid}/fd/{fd}')}")
+                except OSError:
+                    pass
+        except OSError as e:
+            lines.append(str(e))
+        return "\n".join(lines)
 
     def sockets(self):
         """Who holds what on the server's port: a connection that went

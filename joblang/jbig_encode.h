@@ -14,6 +14,8 @@ unsigned long stripeLines(unsigned long height);
 class ByteSink {
 public:
     virtual void write(const std::uint8_t* data, std::size_t length) = 0;
+    // The rest of the image is no longer wanted (its job was cancelled).
+    virtual bool stopped() const { return false; }
 
 protected:
     ~ByteSink() = default;
@@ -23,6 +25,11 @@ protected:
 // `sink`. `width` is a multiple of 8. Uses no state outside the call, so
 // pages of different printers may be encoded at the same time.
 void encodeJbig(const std::uint8_t* bitmap, int width, int height, ByteSink& sink);
+// The same, for a page its caller gives up: once the sink has stopped, the
+// bitmap is cleared. The encoder cannot be interrupted; it then runs out on
+// blank lines in milliseconds instead of taking seconds over a page nobody
+// wants.
+void encodeJbig(std::uint8_t* bitmap, int width, int height, ByteSink& sink);
 
 // The whole image in memory.
 std::vector<std::uint8_t> encodeJbig(const std::uint8_t* bitmap, int width, int height);

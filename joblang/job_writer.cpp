@@ -87,7 +87,8 @@ bool JobWriter::sendPage(const PackedPage& page, const std::string& pageSize)
     if (!beginPage(pageSize, page.width, page.height))
         return false;
     encodeJbig(page.bits.get(), roundUpTo8(page.width), page.height, chunks_);
-    return endPage();
+    const bool whole = !sink_.stopped();
+    return endPage() && whole;
 }
 
 std::optional<PageShape> JobWriter::backPage() const

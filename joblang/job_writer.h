@@ -26,6 +26,8 @@ public:
     virtual bool chunk(const std::uint8_t* data, std::size_t size) = 0;
     // A page or the job has ended: what was written may be pushed on.
     virtual void flush() {}
+    // The job no longer wants its pages (it was cancelled).
+    virtual bool stopped() const { return false; }
 
 protected:
     ~JobSink() = default;
@@ -56,7 +58,10 @@ public:
     void pageData(const std::uint8_t* data, std::size_t size);
     // The last, shorter chunk and "Event=EndOfPage;".
     bool endPage();
-    // A whole page: header, encoded image, end.
+    // A whole page: header, encoded image, end. False when the job stopped
+    // during it: its bits are then cleared and the rest of the page goes out
+    // white, so a cancel still follows a complete page, without seconds of
+    // encoding first.
     bool sendPage(const PackedPage& page, const std::string& pageSize);
 
     // The blank back page an odd two-sided job still lacks, of the last
@@ -83,6 +88,7 @@ private:
     public:
         explicit Chunker(JobWriter& writer) : writer_(writer) {}
         void write(const std::uint8_t* data, std::size_t length) override;
+        bool stopped() const override { return writer_.failed_ || writer_.sink_.stopped(); }
         void emit();
 
     private:

@@ -34,6 +34,10 @@ public:
             return;
         papplDeviceFlush(device_);
     }
+    bool stopped() const override
+    {
+        return papplJobIsCanceled(job_) || papplSystemIsShutdown(papplPrinterGetSystem(papplJobGetPrinter(job_)));
+    }
 
 private:
     // A cancelled job's last words go out only to a printer that reads.

@@ -22,6 +22,9 @@ public:
     // False when the bytes could not be written.
     virtual bool write(const void* data, std::size_t size) = 0;
     virtual void flush() = 0;
+    // The job no longer wants its pages (cancelled, or the server stopping):
+    // the rest of the page under way goes out white, in milliseconds.
+    virtual bool stopped() const { return false; }
 
 protected:
     ~Output() = default;
@@ -70,6 +73,7 @@ private:
         explicit Sink(Output& out) : out_(out) {}
         bool command(const std::string& text) override { return out_.write(text.data(), text.size()); }
         bool chunk(const std::uint8_t* data, std::size_t size) override { return out_.write(data, size); }
+        bool stopped() const override { return out_.stopped(); }
         void flush() override { out_.flush(); }
 
     private:

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -26,12 +27,14 @@ public:
         return true;
     }
     void flush() override {}
+    bool stopped() const override { return stopAfter >= 0 && bytes.size() >= static_cast<std::size_t>(stopAfter); }
     std::span<const std::uint8_t> span() const
     {
         return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
     }
     std::string bytes;
     long failAfter = -1;
+    long stopAfter = -1;  // the job is cancelled once this much went out
 };
 
 cups_page_header2_t sgray(unsigned width, unsigned height, unsigned dpi = 600)
@@ -127,6 +130,53 @@ TEST(PrintJob, ALostDeviceFailsThePage)
     EXPECT_FALSE(job.endPage());
     EXPECT_TRUE(job.failed());
     EXPECT_FALSE(job.finish());
+}
+
+// A cancel or a stopping server during a page's encoding: the rest of the
+// page is not worth seconds at 1200 dpi, but the printer is owed a complete
+// page before the cancel, one that decodes as what was sent.
+TEST(PrintJob, APageStoppedHalfwayEndsWhiteBeforeTheCancel)
+{
+    // A halftone (the encoder moves its template for it), then noise (many chunks).
+    const auto send = [](PrintJob& job) {
+        EXPECT_EQ(job.startPage(sgray(2000, 2000)), "");
+        std::mt19937 noise(7);
+        std::vector<unsigned char> line(2000);
+        for (unsigned y = 0; y < 2000; ++y) {
+            for (auto& pixel : line)
+                pixel = y < 300 ? 128 : static_cast<unsigned char>(noise());
+            job.writeLine(y, line.data());
+        }
+        return job.endPage();
+    };
+    CapturedOutput whole;
+    PrintJob full(whole, {});
+    ASSERT_TRUE(send(full));
+    ASSERT_TRUE(full.finish());
+    CapturedOutput out;
+    out.stopAfter = 1000;  // within the first data chunk
+    PrintJob job(out, {});
+    EXPECT_FALSE(send(job));
+    job.cancel();
+
+    const auto parsed = parseJobStream(out.span());
+    EXPECT_EQ(parsed.ending, vexo::jobstream::Ending::Cancelled);
+    ASSERT_EQ(parsed.pages.size(), 1u);
+    const auto sent = vexo::jobstream::decodeJbig(parsed.pages[0].data).bitmap;
+    const auto meant = vexo::jobstream::decodeJbig(parseJobStream(whole.span()).pages[0].data).bitmap;
+    ASSERT_EQ(sent.height, meant.height);
+    const std::size_t stride = sent.stride();
+    const auto row = [&](const auto& bitmap, unsigned long y) {
+        return std::vector<std::uint8_t>(bitmap.bits.begin() + static_cast<long>(y * stride),
+                                         bitmap.bits.begin() + static_cast<long>((y + 1) * stride));
+    };
+    unsigned long y = 0;
+    while (y < sent.height && row(sent, y) == row(meant, y))
+        ++y;
+    EXPECT_GT(y, 300u) << "the page as sent before the stop";
+    EXPECT_LT(y, sent.height) << "the stop came too late to show anything";
+    for (; y < sent.height; ++y)
+        ASSERT_EQ(row(sent, y), std::vector<std::uint8_t>(stride, 0)) << "row " << y;
 }
 
 // The choices themselves are held against the filter and PPD by the e2e pages
