@@ -22,6 +22,7 @@ every thread's stack (gdb) and fails the run when a request goes unanswered
 or a job stays processing past a bound.
 """
 import argparse
+import concurrent.futures
 import ctypes
 import http.client
 import os
@@ -43,6 +44,8 @@ CANCEL_BOUND = 2.0
 ATTRIBUTES_BOUND = 1.0
 SHUTDOWN_BOUND = 3.0
 ANSWER_BOUND = 30.0  # a request unanswered this long: the server is stuck
+EARLY_LOOK = 5.0  # a request this late: what the server is doing is kept
+LOG_SILENCE = 10.0  # at "info" each answered request logs lines
 STALL_SECONDS = 3  # how long a write waits for a printer that reads nothing, unexplained
 # A job processing this long is stuck: faults last at most FAULT_MAX s and a
 # silent printer's write gives up after STALL_SECONDS.
@@ -223,9 +226,12 @@ class Run:
 
     def main_thread_locals(self):
         """Where the main loop is, with its counters: tells a long loop from a stuck call."""
-        r = subprocess.run(["gdb", "-p", str(self.app.server.pid), "-batch", "-ex", "thread 1", "-ex", "bt full 8"],
+        r = subprocess.run(["gdb", "-p", str(self.app.server.pid), "-batch", "-ex", "thread 1", "-ex", "bt full 8",
+                            "-ex", "frame function papplSystemRun",
+                            "-ex", "print system->logfd", "-ex", "print system->loglevel",
+                            "-ex", "print system->logmaxsize", "-ex", "print system->logfile"],
                            capture_output=True, text=True, timeout=120)
-        return r.stdout[-8000:]
+        return r.stdout[-8000:] + r.stderr[-2000:]
 
     def descriptors(self):
         """What each descriptor of the server is: a log descriptor that now
@@ -237,9 +243,13 @@ class Run:
                 lines += [line.rstrip() for line in f if line.startswith(("State", "Threads"))]
             for fd in sorted(os.listdir(f"/proc/{pid}/fd"), key=int):
                 try:
-                    lines.append(f"{fd} -> {os.readlink(f'/proc/{pid}/fd/{fd}')}")
+                    target = os.readlink(f"/proc/{pid}/fd/{fd}")
+                    info = os.stat(f"/proc/{pid}/fd/{fd}")
+                    lines.append(f"{fd} -> {target} (inode {info.st_ino}, {info.st_size} bytes)")
                 except OSError:
                     pass
+            info = os.stat(self.app.log)
+            lines.append(f"the log file: inode {info.st_ino}, {info.st_size} bytes")
         except OSError as e:
             lines.append(str(e))
         return "\n".join(lines)
@@ -396,14 +406,21 @@ class Run:
             printer = rng.choice(self.names)
             start = time.monotonic()
             epoch = self.epoch
+            early = {}  # what the server was doing while the request was late
+            look = threading.Timer(EARLY_LOOK, lambda: early.setdefault("look", self.look()))
+            look.start()
             try:
-                ipp_client.printer_attributes(self.app.port, printer, timeout=ANSWER_BOUND)
-            except TimeoutError:
+                self.probe(printer)
+            except TimeoutError as e:
+                look.cancel()
                 if self.paused.is_set() and epoch == self.epoch:
-                    self.watchdog(f"Get-Printer-Attributes not answered in {ANSWER_BOUND:.0f} s")
+                    self.watchdog(f"Get-Printer-Attributes: {e} in {ANSWER_BOUND:.0f} s; at {EARLY_LOOK:.0f} s:\n"
+                                  + early.get("look", "(not looked at)"))
                 continue
             except OSError:
+                look.cancel()
                 continue
+            look.cancel()
             took = time.monotonic() - start
             if not self.paused.is_set() or epoch != self.epoch:
                 continue  # caught by the restart
@@ -412,6 +429,27 @@ class Run:
             if took > ATTRIBUTES_BOUND:
                 self.fail(f"Get-Printer-Attributes of {printer} took {took:.2f} s")
             time.sleep(0.05)
+
+    def probe(self, printer):
+        """Get-Printer-Attributes in its two steps: a stuck server shows as a
+        connection not accepted, or one accepted and not answered."""
+        uri = f"ipp://localhost:{self.app.port}/ipp/print/{printer}"
+        conn = http.client.HTTPConnection("localhost", self.app.port, timeout=ANSWER_BOUND)
+        step = "connection not accepted"
+        try:
+            conn.connect()
+            step = f"request not answered on {conn.sock.getsockname()} -> {conn.sock.getpeername()}"
+            conn.request("POST", f"/ipp/print/{printer}",
+                         ipp_client.encode(ipp_client.GET_PRINTER_ATTRIBUTES, uri),
+                         {"Content-Type": "application/ipp"})
+            conn.getresponse().read()
+        except TimeoutError:
+            raise TimeoutError(step) from None
+        finally:
+            conn.close()
+
+    def look(self):
+        return "threads:\n" + self.app.stacks() + "\nsockets:\n" + self.sockets()
 
     def browser(self):
         """The web pages, as someone watching the printers would open them."""
@@ -491,10 +529,36 @@ class Run:
                 else:
                     seen.pop(key, None)
 
+    def log_watch(self):
+        """The log stops getting lines while requests are answered: where its
+        lines go instead (another descriptor, nowhere) is what to see."""
+        if self.args.log_level not in ("debug", "info"):
+            return
+        last, changed, answered = None, time.monotonic(), len(self.attr_times)
+        while not self.stop.is_set():
+            self.stop.wait(1)
+            self.paused.wait()
+            try:
+                info = os.stat(self.app.log)
+                now = (info.st_ino, info.st_size)
+            except OSError:
+                continue
+            if now != last:
+                last, changed, answered = now, time.monotonic(), len(self.attr_times)
+            elif time.monotonic() - changed > LOG_SILENCE and len(self.attr_times) > answered + 5:
+                self.watchdog(f"the server's log got no line for {LOG_SILENCE:.0f} s while it answered "
+                              f"{len(self.attr_times) - answered} requests; where its writes went:\n" + self.writes())
+                return
+
+    def writes(self):
+        r = subprocess.run(["timeout", "3", "strace", "-f", "-qq", "-e", "trace=write", "-s", "40",
+                            "-p", str(self.app.server.pid)], capture_output=True, text=True)
+        return "\n".join(r.stderr.splitlines()[:40])
+
     def load(self, seconds, clients=4):
         threads = [threading.Thread(target=self.client, args=(c,), daemon=True) for c in range(clients)]
         threads += [threading.Thread(target=self.prober, args=(p,), daemon=True) for p in range(2)]
-        threads += [threading.Thread(target=t, daemon=True) for t in (self.browser, self.faulter, self.stuck_watch)]
+        threads += [threading.Thread(target=t, daemon=True) for t in (self.browser, self.faulter, self.stuck_watch, self.log_watch)]
         for t in threads:
             t.start()
         return threads
@@ -557,41 +621,53 @@ class Run:
         """'ok', 'cancel' or 'cut'."""
         if data.endswith(b"CancelJob?"):
             return "cancel"
-        stream = os.path.join(self.work, "check.vxo")
-        with open(stream, "wb") as f:
+        with tempfile.NamedTemporaryFile(dir=self.work, suffix=".vxo") as f:
             f.write(data)
-        r = subprocess.run([self.args.inspector, stream], capture_output=True, timeout=60)
+            f.flush()
+            r = subprocess.run([self.args.inspector, f.name], capture_output=True, timeout=60)
         return "ok" if r.returncode == 0 else "cut"
+
+    def inspect_all(self, pieces):
+        """inspect() of each (path, start, end) on every core: a long run
+        has thousands of streams."""
+        def one(piece):
+            path, start, end = piece
+            if not os.path.exists(path):
+                return self.inspect(b"")
+            with open(path, "rb") as f:
+                f.seek(start)
+                return self.inspect(f.read(-1 if end is None else end - start))
+        with concurrent.futures.ThreadPoolExecutor(os.cpu_count() or 1) as pool:
+            return list(pool.map(one, pieces))
 
     def check_outputs(self, states):
         """Printers' names with what went wrong on their devices."""
-        bad = []
-        for (printer, job), (state, _) in states.items():
-            if state != 9 or printer in self.devices:
-                continue
-            name = self.jobs[(printer, job)]["name"]
-            path = os.path.join(self.app.out, name + ".vxo")
-            data = open(path, "rb").read() if os.path.exists(path) else b""
-            if self.inspect(data) == "cut":
-                bad.append(name)
+        names = [self.jobs[(printer, job)]["name"] for (printer, job), (state, _) in states.items()
+                 if state == 9 and printer not in self.devices]
+        paths = [os.path.join(self.app.out, name + ".vxo") for name in names]
+        kinds = self.inspect_all((p, 0, None) for p in paths)
+        bad = [name for name, kind in zip(names, kinds) if kind == "cut"]
         # The simulators keep what they were sent. A stream may be cut short
         # only while that printer read nothing (a cancelled or given-up job
         # closes the connection) or by the restart.
         self.streams = {}
         for printer, device in self.devices.items():
             kinds = {"ok": 0, "cancel": 0, "cut": 0, "empty": 0}
+            streams = []
             for f in sorted(os.listdir(device.jobs)):
                 if not f.endswith(".vxo"):
                     continue
                 # PAPPL keeps a network printer's connection open while jobs
                 # are queued: one file may hold several jobs
-                data = open(os.path.join(device.jobs, f), "rb").read()
+                path = os.path.join(device.jobs, f)
+                data = open(path, "rb").read()
                 starts = [m.start() for m in re.finditer(re.escape(START_OF_JOB), data)] or [0]
                 if not data:
                     kinds["empty"] += 1  # opened for a job that ended before its first byte
                     continue
-                for a, b in zip(starts, starts[1:] + [len(data)]):
-                    kinds[self.inspect(data[a:b])] += 1
+                streams += [(path, a, b) for a, b in zip(starts, starts[1:] + [len(data)])]
+            for kind in self.inspect_all(streams):
+                kinds[kind] += 1
             self.streams[printer] = kinds
             # Each fault may cut the job it stops, and each job cancelled
             # while the printer read nothing: its rest never reaches it.
