@@ -594,6 +594,20 @@ def scenario_concurrent(args, app, work):
     twice = [n for n, j in jobs.items() if len(re.findall(rf"\[Job {j}\] Starting print job", log)) != 1]
     assert not twice, f"jobs not started exactly once: {twice}"
     print(f"{len(names)} jobs from 4 clients, each printed once and alone")
+
+    # One printer's attributes for eight clients at once: the responses once
+    # shared the printer's collections, and one of two written together went
+    # out shorter than it said, leaving client and server waiting on each other.
+    asked = [0]
+
+    def attributes():
+        status, attrs = ipp_client.printer_attributes(app.port, "First", timeout=5)
+        assert status == 0 and attrs.get("printer-name") == ["First"], (status, attrs.get("printer-name"))
+        asked[0] += 1
+
+    failure = load([attributes] * 8, seconds=15)
+    assert failure is None, f"after {asked[0]} answers: {failure!r}"
+    print(f"{asked[0]} Get-Printer-Attributes from 8 clients at once, each answered whole")
     assert app.spool_leftovers() == [], app.spool_leftovers()
 
 
