@@ -25,10 +25,10 @@ protected:
 // `sink`. `width` is a multiple of 8. Uses no state outside the call, so
 // pages of different printers may be encoded at the same time.
 void encodeJbig(const std::uint8_t* bitmap, int width, int height, ByteSink& sink);
-// The same, for a page its caller gives up: once the sink has stopped, the
-// bitmap is cleared. The encoder cannot be interrupted; it then runs out on
-// blank lines in milliseconds instead of taking seconds over a page nobody
-// wants.
+// The same, for a page its caller may give up: once the sink has stopped,
+// the bitmap is cleared from the next stripe on. The encoder cannot be
+// interrupted; it then runs out on white lines in milliseconds instead of
+// taking seconds over a page nobody wants, and the image stays whole.
 void encodeJbig(std::uint8_t* bitmap, int width, int height, ByteSink& sink);
 
 // The whole image in memory.
