@@ -485,6 +485,41 @@ def scenario_raw(args, app, work):
     assert app.output("raw") == open(native, "rb").read(), "the raw job was changed"
 
 
+def scenario_saves(args, app, work):
+    """Jobs ending in quick succession are saved together, at most once a
+    second, not once per change: each save holds up new connections. The
+    last change still reaches the disk within a second or so: a server
+    killed then knows every job after its restart."""
+    app.stop()
+    app.log_level = "info"  # the whole log is counted; debug lines would rotate it
+    app.start()
+    app.add("Quick")
+    raster = os.path.join(work, "page.pwg")
+    mkraster(args, raster)
+    native = os.path.join(work, "native.bin")
+    with open(native, "wb") as f:
+        f.write(filter_stream(args, raster, "", work))
+    with open(app.log, errors="replace") as f:
+        saved_before = f.read().count("Saving system state")
+    started = time.time()
+    names = [f"quick-{i}" for i in range(30)]
+    for name in names:
+        submit(app, "Quick", native, name, fmt="application/octet-stream")
+    took = time.time() - started
+    time.sleep(3)  # the last change is saved at the next second's turn
+    with open(app.log, errors="replace") as f:
+        saves = f.read().count("Saving system state") - saved_before
+    print(f"{len(names)} jobs in {took:.1f} s, state saved {saves} times")
+    assert 0 < saves <= took + 4, f"{saves} saves in {took + 3:.1f} s"
+    app.server.kill()  # no shutdown, no last save
+    app.server.wait()
+    app.server = None
+    app.start()
+    jobs = ipptool("-tv", "-d", "which-jobs=completed", app.uri("Quick"), "jobs.test")
+    missing = [n for n in names if f"= {n}\n" not in jobs]
+    assert not missing, f"lost after the kill: {missing}\n{jobs}"
+
+
 def load(threads, seconds):
     """Runs each callable in its own thread until `seconds` pass or one
     fails; returns the first failure, if any."""
