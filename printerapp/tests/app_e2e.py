@@ -255,6 +255,16 @@ def mkraster(args, path, *options):
     subprocess.run([args.mkraster, "--space", "SW", *options, "-o", path], check=True, timeout=120)
 
 
+def native_page(args, work, options=""):
+    """A page already in the printer's language, as the CUPS filter makes it: its path."""
+    raster = os.path.join(work, "page.pwg")
+    mkraster(args, raster)
+    native = os.path.join(work, "native.bin")
+    with open(native, "wb") as f:
+        f.write(filter_stream(args, raster, options, work))
+    return native
+
+
 # --- scenarios ---------------------------------------------------------------
 
 def scenario_ipptool(args, app, work):
@@ -475,11 +485,7 @@ def scenario_raw(args, app, work):
     assert took < 1.5, f"the shutdown waited {took:.1f} s for the first start's search"
     app.start()
     app.add("Test")
-    raster = os.path.join(work, "page.pwg")
-    mkraster(args, raster)
-    native = os.path.join(work, "native.bin")
-    with open(native, "wb") as f:
-        f.write(filter_stream(args, raster, "Duplex=DuplexTumble", work))
+    native = native_page(args, work, "Duplex=DuplexTumble")
     # sent as an unknown type: the application recognises it by its first command
     submit(app, "Test", native, "raw", fmt="application/octet-stream")
     assert app.output("raw") == open(native, "rb").read(), "the raw job was changed"
@@ -494,11 +500,7 @@ def scenario_saves(args, app, work):
     app.log_level = "info"  # the whole log is counted; debug lines would rotate it
     app.start()
     app.add("Quick")
-    raster = os.path.join(work, "page.pwg")
-    mkraster(args, raster)
-    native = os.path.join(work, "native.bin")
-    with open(native, "wb") as f:
-        f.write(filter_stream(args, raster, "", work))
+    native = native_page(args, work)
     with open(app.log, errors="replace") as f:
         saved_before = f.read().count("Saving system state")
     started = time.time()
