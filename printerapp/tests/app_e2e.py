@@ -493,7 +493,7 @@ def scenario_raw(args, app, work):
 
 def scenario_saves(args, app, work):
     """Jobs ending in quick succession are saved together, at most once a
-    second, not once per change: each save holds up new connections. The
+    second, not once per change: each save writes every job kept. The
     last change still reaches the disk within a second or so: a server
     killed then knows every job after its restart."""
     app.stop()
@@ -508,7 +508,7 @@ def scenario_saves(args, app, work):
     for name in names:
         submit(app, "Quick", native, name, fmt="application/octet-stream")
     took = time.time() - started
-    time.sleep(3)  # the last change is saved at the next second's turn
+    time.sleep(3)  # the last change is saved within a second
     with open(app.log, errors="replace") as f:
         saves = f.read().count("Saving system state") - saved_before
     print(f"{len(names)} jobs in {took:.1f} s, state saved {saves} times")
