@@ -521,6 +521,32 @@ def scenario_saves(args, app, work):
     missing = [n for n in names if f"= {n}\n" not in jobs]
     assert not missing, f"lost after the kill: {missing}\n{jobs}"
 
+    # Completed jobs beyond the printer's limit go, oldest first, once they
+    # are a minute old: here all but the newest are an hour old, and the
+    # limit is 5. A young newest job once kept every other one.
+    app.stop()
+    state = os.path.join(app.home, "cfg", "vexo-printer-app.state")
+    with open(state) as f:
+        text = f.read()
+
+    def age(m):
+        line = m.group(0)
+        if f'name="{names[-1]}"' in line:
+            return line
+        return re.sub(r'completed="(\d+)"', lambda c: f'completed="{int(c.group(1)) - 3600}"', line)
+    text = re.sub(r"^Job .*$", age, text, flags=re.M)
+    text = re.sub(r"^MaxCompletedJobs \d+$", "MaxCompletedJobs 5", text, flags=re.M)
+    with open(state, "w") as f:
+        f.write(text)
+    app.start()
+    for _ in range(10):  # cleaned by the server's loop as it starts (or a second later)
+        jobs = ipptool("-tv", "-d", "which-jobs=completed", app.uri("Quick"), "jobs.test")
+        kept = [n for n in names if f"= {n}\n" in jobs]
+        if kept == names[-5:]:
+            break
+        time.sleep(0.5)
+    assert kept == names[-5:], f"kept {kept}, not the newest five"
+
 
 def load(threads, seconds):
     """Runs each callable in its own thread until `seconds` pass or one
