@@ -495,7 +495,8 @@ def scenario_saves(args, app, work):
     """Jobs ending in quick succession are saved together, at most once a
     second, not once per change: each save writes every job kept. The
     last change still reaches the disk within a second or so: a server
-    killed then knows every job after its restart."""
+    killed then knows every job after its restart. Completed jobs beyond
+    the printer's limit are then dropped, oldest first."""
     app.stop()
     app.log_level = "info"  # the whole log is counted; debug lines would rotate it
     app.start()
