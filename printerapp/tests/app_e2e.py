@@ -7,15 +7,19 @@ user on a private port, printers writing to file:// devices, IPP clients
 """
 import argparse
 import atexit
+import fcntl
 import os
 import pwd
 import random
 import re
+import select
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
+import termios
 import tempfile
 import threading
 import time
@@ -505,7 +509,7 @@ def scenario_saves(args, app, work):
     with open(app.log, errors="replace") as f:
         saved_before = f.read().count("Saving system state")
     started = time.time()
-    names = [f"quick-{i}" for i in range(30)]
+    names = [f"quick-{i}-" + "x" * 200 for i in range(30)]  # long: the state outgrows a pipe
     for name in names:
         submit(app, "Quick", native, name, fmt="application/octet-stream")
     took = time.time() - started
@@ -520,7 +524,54 @@ def scenario_saves(args, app, work):
     app.start()
     jobs = ipptool("-tv", "-d", "which-jobs=completed", app.uri("Quick"), "jobs.test")
     missing = [n for n in names if f"= {n}\n" not in jobs]
-    assert not missing, f"lost after the kill: {missing}\n{jobs}"
+    assert not missing, f"lost after the kill: {[n[:8] for n in missing]}\n{jobs}"
+
+    # A save that cannot write (a stalled disk) holds the system and the
+    # printer for reading. The server must still accept and answer: its
+    # loop once waited for the system's write lock to number each client.
+    state = os.path.join(app.home, "cfg", "vexo-printer-app.state")
+    owner = os.stat(state)
+    os.remove(state)
+    os.mkfifo(state, 0o600)
+    os.chown(state, owner.st_uid, owner.st_gid)
+    reader = os.open(state, os.O_RDONLY | os.O_NONBLOCK)
+    try:
+        fcntl.fcntl(reader, fcntl.F_SETPIPE_SZ, 4096)
+        ipptool("-t", "-d", "location=stalled", app.uri("Quick"), "set-location.test")
+        # The save starts within a second and stops with the pipe full; the
+        # state (long job names) is more than the pipe and the file's buffer.
+        seen = []
+        for _ in range(100):
+            seen.append(struct.unpack("i", fcntl.ioctl(reader, termios.FIONREAD, b"\0" * 4))[0])
+            if len(seen) > 5 and seen[-1] > 0 and len(set(seen[-5:])) == 1:
+                break
+            time.sleep(0.1)
+        assert seen[-1] > 0, "the save did not start:\n" + "".join(
+            line for line in open(app.log, errors="replace") if "state" in line or "Set-Printer" in line)
+        started = time.time()
+        try:
+            status, attrs = ipp_client.printer_attributes(app.port, "Quick", timeout=5)
+        except TimeoutError:
+            raise AssertionError("Get-Printer-Attributes unanswered for 5 s while a save was stalled") from None
+        print(f"answered in {time.time() - started:.2f} s while the save was stalled")
+        assert attrs.get("printer-location") == ["stalled"], attrs.get("printer-location")
+    finally:
+        # The next save makes a regular file again; this one is read to its end.
+        os.remove(state)
+        deadline = time.time() + 30
+        while time.time() < deadline:
+            select.select([reader], [], [], 1)
+            try:
+                if not os.read(reader, 65536):
+                    break
+            except BlockingIOError:
+                pass
+        os.close(reader)
+    ipptool("-t", "-d", "location=here", app.uri("Quick"), "set-location.test")
+    for _ in range(50):  # saved again, to a file
+        if os.path.isfile(state):
+            break
+        time.sleep(0.1)
 
     # Completed jobs beyond the printer's limit go, oldest first, once they
     # are a minute old: here all but the newest are an hour old, and the
@@ -546,7 +597,7 @@ def scenario_saves(args, app, work):
         if kept == names[-5:]:
             break
         time.sleep(0.5)
-    assert kept == names[-5:], f"kept {kept}, not the newest five"
+    assert kept == names[-5:], f"kept {[n[:8] for n in kept]}, not the newest five"
 
 
 def load(threads, seconds):
