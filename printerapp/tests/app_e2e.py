@@ -577,7 +577,6 @@ def scenario_saves(args, app, work):
     # are a minute old: here all but the newest are an hour old, and the
     # limit is 5. A young newest job once kept every other one.
     app.stop()
-    state = os.path.join(app.home, "cfg", "vexo-printer-app.state")
     with open(state) as f:
         text = f.read()
 
